@@ -1,0 +1,18 @@
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+# qv_test(NAME src... LIBS lib...)
+# One test binary; its cases are registered with CTest one by one.
+function(qv_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "LIBS" ${ARGN})
+  add_executable(${name} ${T_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${T_TIMEOUT}
+               ENVIRONMENT "QUORVAD_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUORVAD_BINARY_DIR=${PROJECT_BINARY_DIR}")
+endfunction()
