@@ -358,7 +358,7 @@ _WORD = r"[A-Za-z][A-Za-z0-9_]*(?:-[A-Za-z0-9_]+)*"
 _TOKEN = re.compile(r"(?P<ws>[ \t\r\f\v]+)|(?P<nl>\n)"
                     r"|(?P<bc>/\*)|(?P<lc>--)"
                     rf"|(?P<word>{_WORD})|(?P<num>[0-9]+)"
-                    r"|(?P<punct>::=|\.\.\.|\.\.|\[\[|\]\]|[{}(),;.\-\[\]|])")
+                    r"|(?P<punct>::=|\.\.\.|\.\.|\[\[|\]\]|[{}(),;.\-\[\]|!])")
 
 KEYWORDS = {"DEFINITIONS", "AUTOMATIC", "TAGS", "BEGIN", "END", "IMPORTS",
             "FROM", "SEQUENCE", "SET", "OF", "CHOICE", "ENUMERATED",
@@ -547,8 +547,10 @@ class _Parser:
             td = TypeDef(mod.name, nt.text, ENUMERATED, nt.loc)
             self.enumerated(td)
         else:
+            what = "'SEQUENCE OF'" if self.peek(SEQUENCE) else \
+                self.describe(kt)
             self.fail("only SEQUENCE, CHOICE and ENUMERATED types may be "
-                      f"assigned, found {self.describe(kt)}")
+                      f"assigned, found {what}")
         if td.name in mod.types:
             self.fail(f"type {td.name} defined twice in module {mod.name} "
                       f"(first at line {mod.types[td.name].loc.line})", nt)
@@ -561,7 +563,7 @@ class _Parser:
                       "the extensions) is not supported", t)
         td.extensible = True
         if self.peek("!"):
-            self.fail("exception specifications are not supported")
+            self.fail("exception markers ('!') are not supported")
 
     def seq_or_choice(self, td: TypeDef) -> None:
         self.expect("{")
@@ -614,6 +616,8 @@ class _Parser:
         loc = t.loc
         if t.kind != "word":
             self.fail(f"expected a type, found {self.describe(t)}")
+        if t.text in (SEQUENCE, "SET") and self.peek("SIZE", "(", ahead=1):
+            self.fail("size constraints on lists are not supported")
         if t.text in (SEQUENCE, "SET") and self.peek("OF", ahead=1):
             self.take(), self.take()
             if self.peek("SIZE") or self.peek("("):
@@ -690,7 +694,7 @@ class _Parser:
                 nt = self.name(False, "an enumeration name")
                 if not self.accept("("):
                     self.fail(f"enumeration item {nt.text} needs an explicit "
-                              "value: name(value)")
+                              "value: name(value)", nt)
                 vt = self.cur
                 value = self.number()
                 if not ENUM_MIN <= value <= ENUM_MAX:
@@ -716,18 +720,20 @@ def parse_text(text: str, file: str = "<text>") -> List[Module]:
 
 def _resolve(model: Model, errors: List[str]) -> None:
     for mod in model.modules.values():
-        used = set()
+        used = set()        # also holds the imports already reported bad
         imported = {n: src for src, names in mod.imports.items()
                     for n in names}
         for src, names in mod.imports.items():
             if src not in model.modules:
                 loc = mod.import_locs[(src, names[0])]
                 errors.append(f"{loc}: unknown module {src}")
+                used.update((src, n) for n in names)
                 continue
             for n in names:
                 if n not in model.modules[src].types:
                     errors.append(f"{mod.import_locs[(src, n)]}: module {src} "
                                   f"defines no type {n}")
+                    used.add((src, n))
         for td in mod.types.values():
             _check_names(td, errors)
             for e in td.referenced():
