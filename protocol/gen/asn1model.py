@@ -348,10 +348,6 @@ class Asn1Error(Exception):
         self.diagnostics = diagnostics
 
 
-class _Stop(Exception):
-    pass
-
-
 # --------------------------------------------------------------- lexer --
 
 _WORD = r"[A-Za-z][A-Za-z0-9_]*(?:-[A-Za-z0-9_]+)*"
@@ -585,7 +581,8 @@ class _Parser:
             if self.peek("}"):
                 self.fail("expected a component after ','")
         if td.kind == CHOICE and not td.root_members:
-            self.fail(f"CHOICE {td.name} has no root alternative", self.toks[self.i - 1])
+            self.fail(f"CHOICE {td.name} has no root alternative",
+                      self.toks[self.i - 1])
 
     def member(self, td: TypeDef) -> None:
         nt = self.name(False, "a component name")
@@ -635,7 +632,8 @@ class _Parser:
                 te.lo = self.number()
                 self.expect("..")
                 te.hi = self.number()
-                self.expect(")", "')' (only a fixed range lo..hi is supported)")
+                self.expect(")", "')' (only a fixed range lo..hi is "
+                                 "supported)")
                 if te.lo > te.hi:
                     self.fail(f"empty range {te.lo}..{te.hi}", t)
                 if te.lo < INT_MIN or te.hi > UINT_MAX or \
@@ -708,7 +706,8 @@ class _Parser:
                 break
             self.expect(",", "',' or '}'")
         if not td.root_members:
-            self.fail(f"ENUMERATED {td.name} has no root item", self.toks[self.i - 1])
+            self.fail(f"ENUMERATED {td.name} has no root item",
+                      self.toks[self.i - 1])
 
 
 def parse_text(text: str, file: str = "<text>") -> List[Module]:
@@ -835,7 +834,9 @@ def _derive(model: Model) -> None:
 
 def load(paths: Iterable[str]) -> Model:
     """Parse and resolve the given files; raises Asn1Error listing every
-    problem found (each parse error stops only its own file)."""
+    problem found.  A syntax error stops its own file only, so every file's
+    first syntax error is listed; references are resolved (and their errors
+    listed) once every file has parsed."""
     model = Model()
     errors: List[str] = []
     for p in paths:
@@ -884,7 +885,8 @@ def summary(model: Model, roots: List[str]) -> List[str]:
     out.append(f"lists: {len(lists)} distinct, {sum(lists.values())} uses")
     out.append(f"integer ranges: {len(model.integer_ranges())} distinct")
     for r in roots:
-        out.append(f"reachable from {r}: {len(model.reachable(model.lookup(r)))}")
+        n = len(model.reachable(model.lookup(r)))
+        out.append(f"reachable from {r}: {n}")
     return out
 
 
