@@ -1,7 +1,5 @@
 #include "board/Hal.h"
 
-#include <time.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <sstream>
@@ -12,12 +10,6 @@
 namespace Board {
 
 namespace {
-
-uint64_t nowUsec() {
-  timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return uint64_t(ts.tv_sec) * 1000000u + uint64_t(ts.tv_nsec) / 1000u;
-}
 
 std::string hex2(unsigned v) {
   char b[8];
@@ -88,7 +80,7 @@ Reply Hal::request(Session&, Request& r) {
       return Reply::ok();
     case kClockSelect:
       clock_ = getBE32(p);
-      clockHistory_.push_back({nowUsec(), getBE32(p)});
+      clockHistory_.push_back({wallClockUsec(), getBE32(p)});
       return Reply::ok();
     case kSpiRead:
     case kSpiWrite:
@@ -249,10 +241,7 @@ bool Hal::command(const std::vector<std::string>& a, std::ostream& out) {
     if (clock_ < 0) out << "clock none\n";
     else out << "clock " << clock_ << "\n";
     for (const ClockChange& c : clockHistory_) {
-      char t[40];
-      std::snprintf(t, sizeof t, "%llu.%06llu", static_cast<unsigned long long>(c.usec / 1000000),
-                    static_cast<unsigned long long>(c.usec % 1000000));
-      out << t << " " << c.value << "\n";
+      out << usecText(c.usec) << " " << c.value << "\n";
     }
     return true;
   }

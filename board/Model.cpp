@@ -1,5 +1,7 @@
 #include "board/Model.h"
 
+#include <time.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -60,6 +62,19 @@ bool parseSigned(const std::string& text, long& out) {
   return true;
 }
 
+uint64_t wallClockUsec() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return uint64_t(ts.tv_sec) * 1000000u + uint64_t(ts.tv_nsec) / 1000u;
+}
+
+std::string usecText(uint64_t usec) {
+  char t[40];
+  std::snprintf(t, sizeof t, "%llu.%06llu", static_cast<unsigned long long>(usec / 1000000),
+                static_cast<unsigned long long>(usec % 1000000));
+  return t;
+}
+
 std::string errnoName(int err) {
   const char* n = strerrorname_np(err);
   return n ? n : std::to_string(err);
@@ -91,13 +106,10 @@ int checkRecord(const Request& r) {
 }
 
 std::string LogEntry::text() const {
-  char head[64];
-  std::snprintf(head, sizeof head, "%llu.%06llu", static_cast<unsigned long long>(usec / 1000000),
-                static_cast<unsigned long long>(usec % 1000000));
   char w[16];
   std::snprintf(w, sizeof w, "0x%08X", word);
   std::ostringstream out;
-  out << head << ' ' << (model ? model->path() : "?") << " s" << session << ' ' << w << ' '
+  out << usecText(usec) << ' ' << (model ? model->path() : "?") << " s" << session << ' ' << w << ' '
       << (model ? model->describe(*this) : std::string()) << " = " << result;
   if (error) out << ' ' << errnoName(error) << " (" << std::strerror(error) << ")";
   if (injected) out << " [injected]";

@@ -154,6 +154,10 @@ int checkRecord(const Request& r);
 bool parseNumber(const std::string& text, unsigned long& out);
 bool parseSigned(const std::string& text, long& out);
 
+// The wall clock in microseconds, and its text "seconds.micro".
+uint64_t wallClockUsec();
+std::string usecText(uint64_t usec);
+
 // "EINVAL" for EINVAL; a number when the value has no name.
 std::string errnoName(int err);
 // An errno by name ("ENODEV") or number; false on junk.

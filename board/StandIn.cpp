@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -33,12 +32,6 @@ std::atomic<bool> g_forked{false};
 
 // Largest frame the board reads from a session in one piece.
 constexpr size_t kFrameMax = 65536;
-
-uint64_t nowUsec() {
-  timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return uint64_t(ts.tv_sec) * 1000000u + uint64_t(ts.tv_nsec) / 1000u;
-}
 
 std::vector<std::string> split(const std::string& line) {
   std::vector<std::string> out;
@@ -472,7 +465,7 @@ int StandIn::request(int fd, uint32_t word, Arg arg, long value, void* record, s
   handled = true;
   Session& s = *it->second;
   LogEntry e;
-  e.usec = nowUsec();
+  e.usec = wallClockUsec();
   e.model = s.model_;
   e.session = s.id_;
   e.word = word;
