@@ -1,0 +1,254 @@
+#include "board/Mcc.h"
+
+#include <cerrno>
+#include <sstream>
+
+#include "board/Record.h"
+#include "board/StandIn.h"
+
+namespace Board {
+
+namespace {
+
+const char* const kTypeNames[] = {"data", "bri", "transparent", "ss7"};
+
+bool parseType(const std::string& t, Mcc::Type& out) {
+  for (unsigned i = 0; i < Mcc::Types; ++i) {
+    if (t == kTypeNames[i] || t == std::to_string(i)) {
+      out = Mcc::Type(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+void printParams(std::ostream& o, const Mcc::Params& p) {
+  o << "type=" << p.type << " rxPacketSize=" << p.rxPacketSize << " reserved=" << p.reserved
+    << " rxThreshold=" << p.rxThreshold << " txThreshold=" << p.txThreshold;
+}
+
+}  // namespace
+
+Mcc::Mcc(StandIn& board) : Model(board, "/dev/mcc/ctl", "mcc") {}
+
+Session* Mcc::find(uint32_t channel) {
+  auto it = channels_.find(channel);
+  return it == channels_.end() ? nullptr : it->second;
+}
+
+Reply Mcc::request(Session& s, Request& r) {
+  switch (r.word) {
+    case kAllocate: {
+      if (int err = checkRecord(r)) return Reply::fail(err);
+      if (s.data) return Reply::fail(EBUSY);  // one channel per open file
+      Params p;
+      p.type = getBE32(r.record);
+      p.rxPacketSize = getBE32(r.record + 4);
+      p.reserved = getBE32(r.record + 8);
+      p.rxThreshold = getBE32(r.record + 12);
+      p.txThreshold = getBE32(r.record + 16);
+      if (p.type >= Types || p.rxPacketSize == 0 || p.rxPacketSize > kMaxPacket)
+        return Reply::fail(EINVAL);
+      if (used_[p.type] >= capacity_[p.type]) return Reply::fail(ENOSPC);
+      uint32_t ch = kFirstChannel;
+      while (ch < kFirstChannel + kChannelRange && channels_.count(ch)) ++ch;
+      if (ch == kFirstChannel + kChannelRange) return Reply::fail(ENOSPC);
+      auto c = std::make_unique<Channel>();
+      c->params = p;
+      c->channel = ch;
+      s.data = std::move(c);
+      channels_[ch] = &s;
+      ++used_[p.type];
+      return Reply::ok();
+    }
+    case kTimeslot:
+      if (r.arg != Arg::Value) return Reply::fail(EINVAL);
+      if (!s.data) return Reply::fail(EINVAL);  // nothing allocated on this file
+      return Reply::ok(of(s)->channel);
+    case kCounts:
+      if (int err = checkRecord(r)) return Reply::fail(err);
+      for (unsigned t = 0; t < Types; ++t)
+        putBE32(r.record + 4 * t, used_[t] < capacity_[t] ? capacity_[t] - used_[t] : 0);
+      return Reply::ok();
+  }
+  return Reply::fail(ENOTTY);
+}
+
+void Mcc::received(Session& s, std::string&& frame) {
+  if (!s.data) {
+    ++unallocatedWrites_;  // the controller has no channel to send it on
+    return;
+  }
+  of(s)->captured.push_back(std::move(frame));
+}
+
+void Mcc::closed(Session& s) {
+  if (!s.data) return;
+  Channel* c = of(s);
+  channels_.erase(c->channel);
+  --used_[c->params.type];
+  s.data.reset();
+}
+
+bool Mcc::injectLocked(uint32_t channel, const std::string& bytes) {
+  Session* s = find(channel);
+  if (!s || bytes.empty()) return false;
+  size_t unit = of(*s)->params.rxPacketSize;
+  for (size_t pos = 0; pos < bytes.size(); pos += unit) s->deliver(bytes.substr(pos, unit));
+  return true;
+}
+
+std::vector<Mcc::Allocation> Mcc::allocations() {
+  board_.sync();
+  auto g = guard();
+  std::vector<Allocation> out;
+  for (auto& e : channels_) {
+    Channel* c = of(*e.second);
+    out.push_back({e.first, e.second->id(), c->params, c->captured.size(), e.second->pending(),
+                   e.second->draining()});
+  }
+  return out;
+}
+
+std::vector<std::string> Mcc::captured(uint32_t channel, bool take) {
+  board_.sync();
+  auto g = guard();
+  Session* s = find(channel);
+  if (!s) return {};
+  auto& q = of(*s)->captured;
+  std::vector<std::string> out(q.begin(), q.end());
+  if (take) q.clear();
+  return out;
+}
+
+bool Mcc::inject(uint32_t channel, const std::string& bytes) {
+  board_.sync();
+  auto g = guard();
+  return injectLocked(channel, bytes);
+}
+
+bool Mcc::setDraining(uint32_t channel, bool on) {
+  auto g = guard();
+  Session* s = find(channel);
+  if (s) s->setDraining(on);
+  return s != nullptr;
+}
+
+bool Mcc::sever(uint32_t channel) {
+  auto g = guard();
+  Session* s = find(channel);
+  if (s) s->sever();
+  return s != nullptr;
+}
+
+void Mcc::setCapacity(Type t, unsigned n) {
+  auto g = guard();
+  if (t < Types) capacity_[t] = n;
+}
+
+unsigned Mcc::capacity(Type t) {
+  auto g = guard();
+  return t < Types ? capacity_[t] : 0;
+}
+
+unsigned Mcc::used(Type t) {
+  board_.sync();
+  auto g = guard();
+  return t < Types ? used_[t] : 0;
+}
+
+std::string Mcc::describe(const LogEntry& e) const {
+  std::ostringstream o;
+  switch (e.word) {
+    case kAllocate:
+      if (e.arg != Arg::Record || e.in.size() != 20) break;
+      o << "allocate ";
+      printParams(o, Params{wordBE(e.in, 0), wordBE(e.in, 1), wordBE(e.in, 2), wordBE(e.in, 3),
+                            wordBE(e.in, 4)});
+      return o.str();
+    case kTimeslot:
+      if (e.arg != Arg::Value) break;
+      return "timeslot";
+    case kCounts: {
+      if (e.arg != Arg::Record || e.in.size() != 16) break;
+      o << "counts";
+      if (e.error) return o.str();
+      const std::string& r = e.out.empty() ? e.in : e.out;
+      o << " -> data=" << wordBE(r, 0) << " bri=" << wordBE(r, 1)
+        << " transparent=" << wordBE(r, 2) << " ss7=" << wordBE(r, 3);
+      return o.str();
+    }
+  }
+  return Model::describe(e);
+}
+
+void Mcc::help(std::ostream& out) const {
+  out << "mcc pools              capacity and use of each channel type\n"
+         "mcc pool TYPE N        capacity of data|bri|transparent|ss7\n"
+         "mcc list               allocated channels (by switch channel)\n"
+         "mcc inject CH HEX      bytes for the daemon to read on channel CH\n"
+         "mcc captured CH [take] frames the daemon sent on channel CH\n"
+         "mcc drain CH on|off    take the daemon's frames / hold them back\n"
+         "mcc sever CH           fail channel CH (the daemon reads an error)\n";
+}
+
+bool Mcc::command(const std::vector<std::string>& a, std::ostream& out) {
+  if (a.empty()) return false;
+  unsigned long ch = 0;
+  auto channel = [&](const std::string& t) {
+    if (parseNumber(t, ch) && ch <= 0xFFFFFFFFul && find(uint32_t(ch))) return true;
+    out << "error: no channel " << t << "\n";
+    return false;
+  };
+  if (a[0] == "pools" && a.size() == 1) {
+    for (unsigned t = 0; t < Types; ++t)
+      out << kTypeNames[t] << " capacity=" << capacity_[t] << " used=" << used_[t] << "\n";
+    if (unallocatedWrites_) out << "frames written without a channel: " << unallocatedWrites_ << "\n";
+    return true;
+  }
+  if (a[0] == "pool" && a.size() == 3) {
+    Type t;
+    unsigned long n;
+    if (!parseType(a[1], t) || !parseNumber(a[2], n) || n > kChannelRange)
+      out << "error: usage: mcc pool data|bri|transparent|ss7 N\n";
+    else
+      capacity_[t] = unsigned(n);
+    return true;
+  }
+  if (a[0] == "list" && a.size() == 1) {
+    for (auto& e : channels_) {
+      Channel* c = of(*e.second);
+      out << e.first << " s" << e.second->id() << " ";
+      printParams(out, c->params);
+      out << " captured=" << c->captured.size() << " pending=" << e.second->pending()
+          << " draining=" << (e.second->draining() ? "on" : "off") << "\n";
+    }
+    return true;
+  }
+  if (a[0] == "inject" && a.size() >= 3) {
+    if (!channel(a[1])) return true;
+    std::string hex, bytes;
+    for (size_t i = 2; i < a.size(); ++i) hex += a[i];
+    if (!parseHex(hex, bytes) || bytes.empty()) out << "error: bad hexadecimal bytes\n";
+    else injectLocked(uint32_t(ch), bytes);
+    return true;
+  }
+  if (a[0] == "captured" && (a.size() == 2 || (a.size() == 3 && a[2] == "take"))) {
+    if (!channel(a[1])) return true;
+    auto& q = of(*find(uint32_t(ch)))->captured;
+    for (const std::string& f : q) out << hexText(f) << "\n";
+    if (a.size() == 3) q.clear();
+    return true;
+  }
+  if (a[0] == "drain" && a.size() == 3 && (a[2] == "on" || a[2] == "off")) {
+    if (channel(a[1])) find(uint32_t(ch))->setDraining(a[2] == "on");
+    return true;
+  }
+  if (a[0] == "sever" && a.size() == 2) {
+    if (channel(a[1])) find(uint32_t(ch))->sever();
+    return true;
+  }
+  return false;
+}
+
+}  // namespace Board

@@ -1,0 +1,84 @@
+#pragma once
+// The stand-in's "/dev/mcc/ctl": the multi-channel HDLC controller. Each
+// open file may allocate one controller channel of a type (pools with
+// capacities), learns its switch channel, then writes one frame per write
+// (captured here) and reads one received frame per read (injected here,
+// never longer than the channel's rxPacketSize). Closing the last dup frees
+// the channel.
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "board/Model.h"
+
+namespace Board {
+
+class Mcc : public Model {
+ public:
+  static constexpr uint32_t kAllocate = 0x40144D00;  // {type, rxPacketSize, reserved, rxThreshold, txThreshold}
+  static constexpr uint32_t kTimeslot = 0x20004D02;  // no argument; result = switch channel
+  static constexpr uint32_t kCounts = 0x80104D03;    // -> {data, bri, transparent, ss7} free channels
+  enum Type : uint32_t { Data = 0, Bri = 1, Transparent = 2, Ss7 = 3, Types = 4 };
+  // Switch channels of controller channels: above every trunk (< 8192) and
+  // shared bus (8192-10239) channel.
+  static constexpr uint32_t kFirstChannel = 16384;
+  static constexpr uint32_t kChannelRange = 4096;
+  // Largest receive unit a channel may ask for.
+  static constexpr uint32_t kMaxPacket = 65536;
+
+  struct Params {
+    uint32_t type = 0, rxPacketSize = 0, reserved = 0, rxThreshold = 0, txThreshold = 0;
+  };
+  struct Allocation {
+    uint32_t channel;
+    unsigned session;
+    Params params;
+    size_t captured;  // frames the daemon sent, not yet taken
+    size_t pending;   // frames waiting to be read by the daemon
+    bool draining;
+  };
+
+  explicit Mcc(StandIn& board);
+
+  // For tests; each takes the board's lock and first brings the board up to
+  // date (StandIn::sync), so what the daemon did before is seen.
+  std::vector<Allocation> allocations();
+  // Frames the daemon sent on the channel, oldest first; take removes them.
+  std::vector<std::string> captured(uint32_t channel, bool take = false);
+  // Queues bytes for the daemon to read, cut into units of rxPacketSize;
+  // false when no channel has that number or bytes is empty.
+  bool inject(uint32_t channel, const std::string& bytes);
+  // Stops or resumes taking the daemon's frames (write back-pressure).
+  bool setDraining(uint32_t channel, bool on);
+  // Fails the channel as a dying driver would: the daemon reads an error.
+  bool sever(uint32_t channel);
+  void setCapacity(Type t, unsigned n);
+  unsigned capacity(Type t);
+  unsigned used(Type t);
+
+  Reply request(Session& s, Request& r) override;
+  void received(Session& s, std::string&& frame) override;
+  void closed(Session& s) override;
+  std::string describe(const LogEntry& e) const override;
+  bool command(const std::vector<std::string>& args, std::ostream& out) override;
+  void help(std::ostream& out) const override;
+
+ private:
+  struct Channel : Session::Data {
+    Params params;
+    uint32_t channel = 0;
+    std::deque<std::string> captured;
+  };
+  static Channel* of(Session& s) { return static_cast<Channel*>(s.data.get()); }
+  Session* find(uint32_t channel);
+  bool injectLocked(uint32_t channel, const std::string& bytes);
+
+  unsigned capacity_[Types] = {32, 16, 64, 32};
+  unsigned used_[Types] = {};
+  std::map<uint32_t, Session*> channels_;  // switch channel -> its session
+  unsigned long unallocatedWrites_ = 0;
+};
+
+}  // namespace Board

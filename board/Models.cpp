@@ -1,0 +1,14 @@
+#include "board/Hal.h"
+#include "board/Mcc.h"
+#include "board/StandIn.h"
+
+namespace Board {
+
+// Every device the stand-in board has. A device not listed here fails to
+// open with ENOENT, as on a machine without its driver.
+void registerModels(StandIn& board) {
+  board.add(std::make_unique<Hal>(board));
+  board.add(std::make_unique<Mcc>(board));
+}
+
+}  // namespace Board
