@@ -8,11 +8,14 @@ function(qv_test name)
   add_executable(${name} ${T_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  # Tests find the source tree and the built programs through these.
+  target_compile_definitions(${name} PRIVATE
+    QUORVAD_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    QUORVAD_BINARY_DIR="${PROJECT_BINARY_DIR}")
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT}
-               ENVIRONMENT "QUORVAD_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUORVAD_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()
