@@ -81,10 +81,15 @@ class AbstractString : public ConstrainedObject, public std::string, detail::All
     Name() : AbstractString(&theInfo) {}                                                 \
     explicit Name(void const* info) : AbstractString(info) {}                            \
     Name(std::string const& text, void const* info = &theInfo) : AbstractString(info, text) {} \
+    Name(char const* text, void const* info = &theInfo) : AbstractString(info, text) {}        \
     Name(Name const&) = default;                                                         \
     Name& operator=(Name const&) = default;                                              \
     Name& operator=(std::string const& text) {                                           \
       assign(text);                                                                      \
+      return *this;                                                                      \
+    }                                                                                    \
+    Name& operator=(char const* text) {                                                  \
+      std::string::assign(text);                                                         \
       return *this;                                                                      \
     }                                                                                    \
     Name* clone() const { return static_cast<Name*>(do_clone()); }                       \
@@ -123,10 +128,15 @@ class SizeConstrainedString : public Base {
   SizeConstrainedString() : Base(&theInfo) {}
   explicit SizeConstrainedString(void const* info) : Base(info) {}
   SizeConstrainedString(std::string const& text, void const* info = &theInfo) : Base(text, info) {}
+  SizeConstrainedString(char const* text, void const* info = &theInfo) : Base(text, info) {}
   SizeConstrainedString(SizeConstrainedString const&) = default;
   SizeConstrainedString& operator=(SizeConstrainedString const&) = default;
   SizeConstrainedString& operator=(std::string const& text) {
     this->assign(text);
+    return *this;
+  }
+  SizeConstrainedString& operator=(char const* text) {
+    this->std::string::assign(text);
     return *this;
   }
   SizeConstrainedString* clone() const { return static_cast<SizeConstrainedString*>(this->do_clone()); }
