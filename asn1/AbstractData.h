@@ -45,11 +45,11 @@ class Allocator {};
 enum TagClass : unsigned {
   UniversalTagClass = 0x00,
   ApplicationTagClass = 0x40,
-  ContextSpecificTagClass = 0x80,
+  ContextTagClass = 0x80,
   PrivateTagClass = 0xC0
 };
 constexpr unsigned makeTag(unsigned tagClass, unsigned number) { return (tagClass << 16) | number; }
-constexpr unsigned contextTag(unsigned number) { return makeTag(ContextSpecificTagClass, number); }
+constexpr unsigned contextTag(unsigned number) { return makeTag(ContextTagClass, number); }
 
 // A create function that makes an object of the value class T bound to the
 // record it is given. Generated records name `&ASN1::create_value<Type>` so

@@ -50,4 +50,10 @@ const char* const Message::fieldNames[2] = {"seq", "pdu"};
 const Message::InfoType Message::theInfo = {
     &ASN1::create_value<Message>, 16, false, fieldInfos, fieldIds, 2, 0, 1, nullptr, nullptr, fieldNames};
 
+const void* const Batch::fieldInfos[1] = {&items_type::theInfo};
+const int Batch::fieldIds[1] = {-1};
+const char* const Batch::fieldNames[1] = {"items"};
+const Batch::InfoType Batch::theInfo = {
+    &ASN1::create_value<Batch>, 16, false, fieldInfos, fieldIds, 1, 0, 0, nullptr, nullptr, fieldNames};
+
 }  // namespace Demo

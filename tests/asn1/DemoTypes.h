@@ -15,6 +15,7 @@
 //   }
 //   Command ::= CHOICE { create Params, destroy NULL, ..., query-state Mode }
 //   Message ::= SEQUENCE { seq INTEGER OPTIONAL, pdu Command }
+//   Batch ::= SEQUENCE { items SEQUENCE OF Item }
 //   END
 #ifndef QV_TESTS_ASN1_DEMOTYPES_H
 #define QV_TESTS_ASN1_DEMOTYPES_H
@@ -203,6 +204,26 @@ class Message : public ASN1::SEQUENCE {
 
  protected:
   ASN1::AbstractData* do_clone() const override { return new Message(*this); }
+};
+
+class Batch : public ASN1::SEQUENCE {
+ public:
+  typedef ASN1::SEQUENCE_OF<Item, ASN1::EmptyConstraint> items_type;
+
+  static const void* const fieldInfos[1];
+  static const int fieldIds[1];
+  static const char* const fieldNames[1];
+  static const InfoType theInfo;
+
+  Batch() : SEQUENCE(&theInfo) {}
+  explicit Batch(void const* info) : SEQUENCE(info) {}
+  Batch* clone() const { return static_cast<Batch*>(do_clone()); }
+
+  items_type const& get_items() const { return field_as<items_type>(0); }
+  items_type& ref_items() { return field_as<items_type>(0); }
+
+ protected:
+  ASN1::AbstractData* do_clone() const override { return new Batch(*this); }
 };
 
 }  // namespace Demo

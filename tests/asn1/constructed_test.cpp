@@ -11,6 +11,10 @@ using namespace ASN1;
 
 namespace {
 
+// Built during static initialisation, before main: the records it reads live
+// in another translation unit and need no start-up code of their own.
+Demo::Batch staticBatch;
+
 Demo::Params sampleParams() {
   Demo::Params p;
   p.set_slot(17);
@@ -281,9 +285,9 @@ TEST(Choice, ComparisonCopyAndConstructors) {
 
 TEST(Choice, SetIdByTag) {
   Demo::Command c;
-  EXPECT_TRUE(c.setID(1, ContextSpecificTagClass));  // automatic tags: number = index
+  EXPECT_TRUE(c.setID(1, ContextTagClass));  // automatic tags: number = index
   EXPECT_EQ(1, c.currentSelection());
-  EXPECT_FALSE(c.setID(7, ContextSpecificTagClass));
+  EXPECT_FALSE(c.setID(7, ContextTagClass));
   EXPECT_EQ(-2, c.currentSelection());
 
   // A tagged CHOICE whose first alternative is an untagged CHOICE.
@@ -297,7 +301,7 @@ TEST(Choice, SetIdByTag) {
   static const CHOICE::InfoType outer = {&CHOICE::create, 0, false, outerInfos, 3, 3, outerTags, outerNames};
 
   CHOICE o(&outer);
-  EXPECT_TRUE(o.setID(4, ContextSpecificTagClass));
+  EXPECT_TRUE(o.setID(4, ContextTagClass));
   EXPECT_EQ(2, o.currentSelection());
   EXPECT_EQ(0x800004u, o.getSelectionTag());
   EXPECT_TRUE(o.setID(2, UniversalTagClass));  // INTEGER, inside the inner CHOICE
@@ -439,4 +443,14 @@ TEST(OpenType, HoldsValueOrOctets) {
   EXPECT_EQ(typeid(BOOLEAN), typeid(t.get_data()));
   std::unique_ptr<AbstractData> tc(t.clone());
   EXPECT_EQ(typeid(TypeConstrainedOpenData), typeid(*tc));
+}
+
+TEST(SequenceOf, MandatoryListInAStaticValue) {
+  ASSERT_NE(nullptr, staticBatch.getField(0));
+  EXPECT_EQ(typeid(Demo::Batch::items_type), typeid(*staticBatch.getField(0)));
+  staticBatch.ref_items().resize(2);
+  EXPECT_EQ(typeid(Demo::Item), typeid(staticBatch.get_items()[1]));
+  EXPECT_EQ("{\n  items {\n    {\n      id 0\n    },\n    {\n      id 0\n    }\n  }\n}",
+            staticBatch.asValueNotation());
+  staticBatch.ref_items().clear();
 }
