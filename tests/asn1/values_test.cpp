@@ -136,6 +136,20 @@ TEST(Enumerated, ExplicitValueNamesNeverReadPastTheTable) {
   }
 }
 
+TEST(Enumerated, GeneratedFaceComparesBothWays) {
+  Demo::Mode a(Demo::Mode::speak), b;
+  EXPECT_TRUE(a == Demo::Mode::speak);
+  EXPECT_TRUE(b != Demo::Mode::speak);
+  EXPECT_TRUE(a != b);
+  b = a;
+  EXPECT_TRUE(a == b);
+  Demo::Mode::NamedNumber n = a;
+  EXPECT_EQ(Demo::Mode::speak, n);
+  EXPECT_TRUE(a.is_speak());
+  std::unique_ptr<Demo::Mode> c(a.clone());
+  EXPECT_EQ(4, c->asInt());
+}
+
 TEST(Enumerated, SetFromNameAndValidity) {
   Demo::Mode m;
   EXPECT_TRUE(m.setFromName("standby"));
