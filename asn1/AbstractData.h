@@ -1,0 +1,144 @@
+// The common base of every ASN.1 value, the head of every type-information
+// record and the constraint model shared by the constrained values.
+//
+// Records are plain aggregates that the generated tables fill field by field
+// (brace elision lets a table list the words flat, head first). Every record
+// kind starts with the head (create function, tag word), so any record can be
+// read through `AbstractData::InfoType`; the constrained kinds continue with
+// the constraint words, so strings and lists can be read through
+// `ConstrainedObject::InfoType`. Each kind holds the shorter kind as its first
+// member, which keeps the records standard-layout and the reads well defined.
+#ifndef QV_ASN1_ABSTRACTDATA_H
+#define QV_ASN1_ABSTRACTDATA_H
+
+#include <iosfwd>
+#include <string>
+
+namespace ASN1 {
+
+class AbstractData;
+class Visitor;
+class ConstVisitor;
+
+typedef AbstractData* (*CreateFun)(void const* info);
+
+// How a size or value range is constrained.
+enum ConstraintType {
+  Unconstrained = 0,
+  PartiallyConstrained = 1,  // lower bound only
+  FixedConstraint = 2,       // lower and upper bound
+  ExtendableConstraint = 3   // range with an extension marker
+};
+
+// The second template argument of every list type; the size constraint
+// itself lives in the record.
+struct EmptyConstraint {};
+
+namespace detail {
+// Empty allocation base: values use the ordinary global allocator.
+template <class T>
+class Allocator {};
+}  // namespace detail
+
+// Tag word: class bits of a BER identifier octet shifted left by 16, or-ed
+// with the tag number; 0 for a type without a tag of its own.
+enum TagClass : unsigned {
+  UniversalTagClass = 0x00,
+  ApplicationTagClass = 0x40,
+  ContextTagClass = 0x80,
+  PrivateTagClass = 0xC0
+};
+constexpr unsigned makeTag(unsigned tagClass, unsigned number) { return (tagClass << 16) | number; }
+constexpr unsigned contextTag(unsigned number) { return makeTag(ContextTagClass, number); }
+
+// A create function that makes an object of the value class T bound to the
+// record it is given. Generated records name `&ASN1::create_value<Type>` so
+// that every value made from a record is an object of its own class.
+template <class T>
+AbstractData* create_value(void const* info) {
+  return new T(info);
+}
+
+class AbstractData {
+ public:
+  struct InfoType {
+    CreateFun create;
+    unsigned tag;
+  };
+
+  explicit AbstractData(void const* info) : info_(info) {}
+  AbstractData(AbstractData const& other) : info_(other.info_) {}
+  virtual ~AbstractData() {}
+
+  // A new default value of the record's type, owned by the caller; null for
+  // a null record or a record without a create function.
+  static AbstractData* create(void const* info);
+
+  AbstractData* clone() const { return do_clone(); }
+  // `other` must be of the same type (same class and record).
+  int compare(AbstractData const& other) const { return do_compare(other); }
+  bool operator==(AbstractData const& other) const { return compare(other) == 0; }
+  bool operator!=(AbstractData const& other) const { return compare(other) != 0; }
+
+  bool accept(Visitor& v) { return do_accept(v); }
+  bool accept(ConstVisitor& v) const { return do_accept(v); }
+
+  int getTag() const { return static_cast<int>(head()->tag); }
+  void const* info() const { return info_; }
+
+  // Value notation: 0 on success, std::ios_base::failbit when the value
+  // cannot be printed; the stream's state is left to the caller.
+  int print_on(std::ostream& os) const;
+  std::string asValueNotation() const;
+
+ protected:
+  // Assignment between values of one type copies the value only.
+  AbstractData& operator=(AbstractData const&) { return *this; }
+
+  InfoType const* head() const { return static_cast<InfoType const*>(info_); }
+
+  virtual int do_compare(AbstractData const& other) const = 0;
+  virtual AbstractData* do_clone() const = 0;
+  virtual bool do_accept(Visitor& v) = 0;
+  virtual bool do_accept(ConstVisitor& v) const = 0;
+
+  friend class Visitor;
+  friend class ConstVisitor;
+
+ private:
+  void const* info_;
+};
+
+class ConstrainedObject : public AbstractData {
+ public:
+  struct InfoType {
+    AbstractData::InfoType head;
+    ConstraintType type;
+    int lowerLimit;
+    unsigned upperLimit;
+  };
+
+  explicit ConstrainedObject(void const* info) : AbstractData(info) {}
+  ConstrainedObject(ConstrainedObject const& other) = default;
+
+  InfoType const* info() const { return static_cast<InfoType const*>(AbstractData::info()); }
+  ConstraintType getConstraintType() const { return info()->type; }
+  int getLowerLimit() const { return info()->lowerLimit; }
+  unsigned getUpperLimit() const { return info()->upperLimit; }
+  bool constrained() const { return info()->type != Unconstrained; }
+  bool extendable() const { return info()->type == ExtendableConstraint; }
+
+ protected:
+  ConstrainedObject& operator=(ConstrainedObject const&) = default;
+};
+
+// Compares two byte ranges as unsigned octets: the difference of the first
+// differing pair; -1 / 1 when only the first / second range has ended.
+int lexicographic_compare_bytes(char const* b1, char const* e1, char const* b2, char const* e2);
+
+// Bits that hold the values 0..n-1: 0 for n = 1, 32 for n = 0 or n > 2^31.
+unsigned CountBits(unsigned n);
+
+}  // namespace ASN1
+
+#endif

@@ -1,0 +1,430 @@
+#include "asn1/Constructed.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "asn1/Visitor.h"
+
+namespace ASN1 {
+
+// ---- SEQUENCE::BitMap
+
+void SEQUENCE::BitMap::resize(unsigned bits) {
+  bitData.resize((static_cast<std::size_t>(bits) + 7) / 8, 0);
+  // Bits dropped from a kept byte must not come back on a later growth.
+  if (bits % 8 != 0) bitData.back() = static_cast<char>(bitData.back() & (0xFF00u >> (bits % 8)));
+  totalBits = bits;
+}
+
+bool SEQUENCE::BitMap::operator[](unsigned i) const {
+  if (i >= totalBits) return false;
+  return (static_cast<unsigned char>(bitData[i / 8]) & (0x80u >> (i % 8))) != 0;
+}
+
+void SEQUENCE::BitMap::set(unsigned i) {
+  if (i < totalBits) bitData[i / 8] = static_cast<char>(bitData[i / 8] | (0x80u >> (i % 8)));
+}
+
+void SEQUENCE::BitMap::clear(unsigned i) {
+  if (i < totalBits) bitData[i / 8] = static_cast<char>(bitData[i / 8] & ~(0x80u >> (i % 8)));
+}
+
+void SEQUENCE::BitMap::swap(BitMap& other) {
+  std::swap(totalBits, other.totalBits);
+  bitData.swap(other.bitData);
+}
+
+// ---- SEQUENCE::FieldVector
+
+SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : std::vector<AbstractData*>() {
+  reserve(other.size());
+  try {
+    for (AbstractData const* f : other) push_back(f != nullptr ? f->clone() : nullptr);
+  } catch (...) {
+    for (AbstractData* f : *this) delete f;
+    throw;
+  }
+}
+
+SEQUENCE::FieldVector::~FieldVector() {
+  for (AbstractData* f : *this) delete f;
+  clear();
+}
+
+// ---- SEQUENCE
+
+AbstractData* SEQUENCE::create(void const* info) { return new SEQUENCE(info); }
+
+SEQUENCE::SEQUENCE(void const* info) : AbstractData(info) {
+  InfoType const* i = this->info();
+  fields.resize(static_cast<std::size_t>(i->numFields) + i->knownExtensions, nullptr);
+  optionalFields.resize(i->numOptional);
+  for (unsigned k = 0; k < i->numFields; ++k) {
+    if (i->fieldIds[k] == -1) fields[k] = AbstractData::create(i->fieldInfos[k]);
+  }
+  if (i->defaultExtensions != nullptr) {
+    extensionFields.resize(i->knownExtensions);
+    std::copy(i->defaultExtensions, i->defaultExtensions + extensionFields.bytes().size(),
+              extensionFields.bytes().begin());
+    extensionFields.resize(i->knownExtensions);  // drops stray bits past the count
+    for (unsigned j = 0; j < i->knownExtensions; ++j) {
+      if (extensionFields[j]) fields[i->numFields + j] = AbstractData::create(i->fieldInfos[i->numFields + j]);
+    }
+  }
+}
+
+SEQUENCE::SEQUENCE(SEQUENCE const& other)
+    : AbstractData(other),
+      fields(other.fields),
+      optionalFields(other.optionalFields),
+      extensionFields(other.extensionFields) {}
+
+SEQUENCE& SEQUENCE::operator=(SEQUENCE const& other) {
+  if (this == &other) return *this;
+  FieldVector f(other.fields);
+  BitMap o(other.optionalFields);
+  BitMap e(other.extensionFields);
+  fields.swap(f);
+  optionalFields.swap(o);
+  extensionFields.swap(e);
+  return *this;
+}
+
+void SEQUENCE::swap(SEQUENCE& other) {
+  fields.swap(other.fields);
+  optionalFields.swap(other.optionalFields);
+  extensionFields.swap(other.extensionFields);
+}
+
+unsigned SEQUENCE::getFieldTag(int index) const {
+  InfoType const* i = info();
+  if (i->tags == nullptr) return contextTag(static_cast<unsigned>(index));
+  if (i->tags == &defaultTag) return static_cast<AbstractData::InfoType const*>(i->fieldInfos[index])->tag;
+  return i->tags[index];
+}
+
+int SEQUENCE::tagMode() const {
+  InfoType const* i = info();
+  if (i->tags == nullptr) return 0;
+  return i->tags == &defaultTag ? 2 : 1;
+}
+
+bool SEQUENCE::hasOptionalField(unsigned optionalIndex) const {
+  if (optionalIndex < optionalFields.size()) return optionalFields[optionalIndex];
+  return extensionFields[optionalIndex - optionalFields.size()];
+}
+
+void SEQUENCE::includeOptionalField(unsigned optionalIndex, unsigned fieldIndex) {
+  if (fields[fieldIndex] == nullptr) fields[fieldIndex] = AbstractData::create(info()->fieldInfos[fieldIndex]);
+  if (optionalIndex < optionalFields.size()) {
+    optionalFields.set(optionalIndex);
+  } else {
+    unsigned j = optionalIndex - optionalFields.size();
+    if (extensionFields.size() <= j) extensionFields.resize(j + 1);
+    extensionFields.set(j);
+  }
+}
+
+void SEQUENCE::removeOptionalField(unsigned optionalIndex) {
+  if (optionalIndex < optionalFields.size())
+    optionalFields.clear(optionalIndex);
+  else
+    extensionFields.clear(optionalIndex - optionalFields.size());
+}
+
+int SEQUENCE::comparePresent(SEQUENCE const& other, unsigned slot, unsigned optionalIndex) const {
+  bool mine = hasOptionalField(optionalIndex);
+  bool theirs = other.hasOptionalField(optionalIndex);
+  if (!(mine && theirs)) return static_cast<int>(mine) - static_cast<int>(theirs);
+  return fields[slot]->compare(*other.fields[slot]);
+}
+
+int SEQUENCE::do_compare(AbstractData const& o) const {
+  SEQUENCE const& other = static_cast<SEQUENCE const&>(o);
+  InfoType const* i = info();
+  int lastOptional = -1;
+  for (unsigned k = 0; k < i->numFields; ++k) {
+    int id = i->fieldIds[k];
+    int r;
+    if (id == -1) {
+      r = fields[k]->compare(*other.fields[k]);
+    } else {
+      r = comparePresent(other, k, static_cast<unsigned>(id));
+      lastOptional = id;
+    }
+    if (r != 0) return r;
+  }
+  for (unsigned k = i->numFields; k < fields.size(); ++k) {
+    ++lastOptional;
+    int r = comparePresent(other, k, static_cast<unsigned>(lastOptional));
+    if (r != 0) return r;
+  }
+  return 0;
+}
+
+AbstractData* SEQUENCE::do_clone() const { return new SEQUENCE(*this); }
+bool SEQUENCE::do_accept(Visitor& v) { return v.visit(*this); }
+bool SEQUENCE::do_accept(ConstVisitor& v) const { return v.visit(*this); }
+
+// ---- CHOICE
+
+AbstractData* CHOICE::create(void const* info) { return new CHOICE(info); }
+
+CHOICE::CHOICE(void const* info, int id, AbstractData* sel) : AbstractData(info), selection(sel), choiceID(id) {}
+
+CHOICE::CHOICE(CHOICE const& other)
+    : AbstractData(other),
+      selection(other.selection != nullptr ? other.selection->clone() : nullptr),
+      choiceID(other.choiceID) {}
+
+CHOICE& CHOICE::operator=(CHOICE const& other) {
+  if (this == &other) return *this;
+  AbstractData* copy = other.selection != nullptr ? other.selection->clone() : nullptr;
+  delete selection;
+  selection = copy;
+  choiceID = other.choiceID;
+  return *this;
+}
+
+CHOICE::~CHOICE() { delete selection; }
+
+void CHOICE::swap(CHOICE& other) {
+  std::swap(selection, other.selection);
+  std::swap(choiceID, other.choiceID);
+}
+
+void CHOICE::dropSelection() {
+  delete selection;
+  selection = nullptr;
+}
+
+AbstractData* CHOICE::setSelection(int id, AbstractData* value) {
+  if (value != selection) delete selection;
+  selection = value;
+  choiceID = id;
+  return value;
+}
+
+bool CHOICE::select(int id) {
+  if (id == choiceID) return true;
+  choiceID = id;
+  return createSelection();
+}
+
+bool CHOICE::createSelection() {
+  InfoType const* i = info();
+  if (choiceID >= 0 && static_cast<unsigned>(choiceID) < i->totalChoices && i->selectionInfos[choiceID] != nullptr) {
+    AbstractData* fresh = AbstractData::create(i->selectionInfos[choiceID]);
+    delete selection;
+    selection = fresh;
+    return fresh != nullptr;
+  }
+  choiceID = unknownSelection_;
+  dropSelection();
+  return false;
+}
+
+bool CHOICE::setID(unsigned tagNumber, unsigned tagClass) {
+  InfoType const* i = info();
+  unsigned key = (tagClass << 16) | tagNumber;
+  bool found;
+  if (i->tags == nullptr) {
+    choiceID = static_cast<int>(tagNumber);
+    found = true;
+  } else {
+    unsigned const* end = i->tags + i->numChoices;
+    unsigned const* pos = std::lower_bound(i->tags, end, key);
+    choiceID = static_cast<int>(pos - i->tags);
+    found = pos != end && *pos == key;
+  }
+  if (found) return createSelection();
+
+  if (i->numChoices > 0 && i->tags[0] == 0) {
+    // The first alternative is itself an untagged CHOICE: the tag may
+    // belong to one of its alternatives.
+    choiceID = 0;
+    if (createSelection()) {
+      CHOICE* inner = dynamic_cast<CHOICE*>(selection);
+      if (inner != nullptr && inner->setID(tagNumber, tagClass)) return true;
+    }
+  }
+  // No alternative carries the tag: nothing stays selected, so no later
+  // reader indexes the name table with a position that names nothing.
+  choiceID = unknownSelection_;
+  dropSelection();
+  return false;
+}
+
+unsigned CHOICE::getSelectionTag() const {
+  InfoType const* i = info();
+  if (i->tags == nullptr) return contextTag(static_cast<unsigned>(choiceID));
+  return i->tags[choiceID];
+}
+
+int CHOICE::do_compare(AbstractData const& o) const {
+  CHOICE const& other = static_cast<CHOICE const&>(o);
+  if (choiceID < 0 || choiceID != other.choiceID) return choiceID - other.choiceID;
+  if (selection == nullptr || other.selection == nullptr)
+    return static_cast<int>(selection != nullptr) - static_cast<int>(other.selection != nullptr);
+  return selection->compare(*other.selection);
+}
+
+AbstractData* CHOICE::do_clone() const { return new CHOICE(*this); }
+bool CHOICE::do_accept(Visitor& v) { return v.visit(*this); }
+bool CHOICE::do_accept(ConstVisitor& v) const { return v.visit(*this); }
+
+// ---- SEQUENCE_OF_Base
+
+AbstractData* SEQUENCE_OF_Base::create(void const* info) { return new SEQUENCE_OF_Base(info); }
+
+SEQUENCE_OF_Base::SEQUENCE_OF_Base(SEQUENCE_OF_Base const& other) : ConstrainedObject(other) {
+  elements.reserve(other.elements.size());
+  try {
+    for (AbstractData const* e : other.elements) {
+      std::unique_ptr<AbstractData> copy(e->clone());
+      elements.push_back(copy.get());
+      copy.release();
+    }
+  } catch (...) {
+    clear();
+    throw;
+  }
+}
+
+SEQUENCE_OF_Base& SEQUENCE_OF_Base::operator=(SEQUENCE_OF_Base const& other) {
+  if (this == &other) return *this;
+  SEQUENCE_OF_Base copy(other);
+  elements.swap(copy.elements);
+  return *this;
+}
+
+SEQUENCE_OF_Base::~SEQUENCE_OF_Base() { clear(); }
+
+AbstractData* SEQUENCE_OF_Base::createElement() const { return AbstractData::create(info()->elementInfo); }
+
+void SEQUENCE_OF_Base::push_back(AbstractData* element) {
+  std::unique_ptr<AbstractData> owned(element);
+  elements.push_back(element);
+  owned.release();
+}
+
+void SEQUENCE_OF_Base::insert(iterator pos, unsigned n, AbstractData const& x) {
+  std::size_t offset = static_cast<std::size_t>(pos - elements.begin());
+  elements.reserve(elements.size() + n);
+  create_from0 make(x);
+  for (unsigned k = 0; k < n; ++k) {
+    std::unique_ptr<AbstractData> copy(make());
+    elements.insert(elements.begin() + static_cast<std::ptrdiff_t>(offset + k), copy.get());
+    copy.release();
+  }
+}
+
+void SEQUENCE_OF_Base::insert(iterator pos, const_iterator first, const_iterator last) {
+  std::size_t offset = static_cast<std::size_t>(pos - elements.begin());
+  // The range may lie in this very list: clone it before anything moves.
+  std::vector<std::unique_ptr<AbstractData> > copies;
+  copies.reserve(static_cast<std::size_t>(last - first));
+  create_from_ptr make;
+  for (; first != last; ++first) copies.emplace_back(make(*first));
+  elements.reserve(elements.size() + copies.size());
+  for (std::size_t k = 0; k < copies.size(); ++k) {
+    elements.insert(elements.begin() + static_cast<std::ptrdiff_t>(offset + k), copies[k].get());
+    copies[k].release();
+  }
+}
+
+SEQUENCE_OF_Base::iterator SEQUENCE_OF_Base::erase(iterator first, iterator last) {
+  for (iterator it = first; it != last; ++it) delete *it;
+  return elements.erase(first, last);
+}
+
+void SEQUENCE_OF_Base::clear() {
+  for (AbstractData* e : elements) delete e;
+  elements.clear();
+}
+
+void SEQUENCE_OF_Base::resize(unsigned n) {
+  if (elements.size() > n) {
+    erase(elements.begin() + n, elements.end());
+    return;
+  }
+  elements.reserve(n);
+  while (elements.size() < n) push_back(createElement());
+}
+
+int SEQUENCE_OF_Base::do_compare(AbstractData const& o) const {
+  SEQUENCE_OF_Base const& other = static_cast<SEQUENCE_OF_Base const&>(o);
+  const_iterator a = elements.begin(), b = other.elements.begin();
+  for (; a != elements.end() && b != other.elements.end(); ++a, ++b) {
+    int r = (*a)->compare(**b);
+    if (r != 0) return r;
+  }
+  return static_cast<int>(size()) - static_cast<int>(other.size());
+}
+
+AbstractData* SEQUENCE_OF_Base::do_clone() const { return new SEQUENCE_OF_Base(*this); }
+bool SEQUENCE_OF_Base::do_accept(Visitor& v) { return v.visit(*this); }
+bool SEQUENCE_OF_Base::do_accept(ConstVisitor& v) const { return v.visit(*this); }
+
+// ---- OpenData
+
+const AbstractData::InfoType OpenData::theInfo = {&OpenData::create, 0};
+
+AbstractData* OpenData::create(void const* info) { return new OpenData(info); }
+
+OpenData::OpenData(OpenData const& other) : AbstractData(other), data(nullptr), buf(nullptr) {
+  std::unique_ptr<AbstractData> d(other.data != nullptr ? other.data->clone() : nullptr);
+  buf = other.buf != nullptr ? new std::vector<char>(*other.buf) : nullptr;
+  data = d.release();
+}
+
+OpenData& OpenData::operator=(OpenData const& other) {
+  if (this == &other) return *this;
+  OpenData copy(other);
+  swap(copy);
+  return *this;
+}
+
+OpenData::~OpenData() {
+  delete data;
+  delete buf;
+}
+
+void OpenData::swap(OpenData& other) {
+  std::swap(data, other.data);
+  std::swap(buf, other.buf);
+}
+
+void OpenData::grab(std::vector<char>* octets) {
+  if (octets == buf) return;
+  delete buf;
+  buf = octets;
+}
+
+int OpenData::do_compare(AbstractData const& o) const {
+  OpenData const& other = static_cast<OpenData const&>(o);
+  if (data != nullptr && other.data != nullptr) return data->compare(*other.data);
+  if (buf != nullptr && other.buf != nullptr)
+    return lexicographic_compare_bytes(buf->data(), buf->data() + buf->size(), other.buf->data(),
+                                       other.buf->data() + other.buf->size());
+  if (isEmpty() && other.isEmpty()) return 0;
+  return data != nullptr ? 1 : -1;
+}
+
+AbstractData* OpenData::do_clone() const { return new OpenData(*this); }
+bool OpenData::do_accept(Visitor& v) { return v.visit(*this); }
+bool OpenData::do_accept(ConstVisitor& v) const { return v.visit(*this); }
+
+// ---- TypeConstrainedOpenData
+
+AbstractData* TypeConstrainedOpenData::create(void const* info) {
+  std::unique_ptr<AbstractData> value(AbstractData::create(static_cast<InfoType const*>(info)->typeInfo));
+  TypeConstrainedOpenData* result = new TypeConstrainedOpenData(value.get(), info);
+  value.release();
+  return result;
+}
+
+AbstractData* TypeConstrainedOpenData::do_clone() const { return new TypeConstrainedOpenData(*this); }
+bool TypeConstrainedOpenData::do_accept(Visitor& v) { return v.visit(*this); }
+
+}  // namespace ASN1

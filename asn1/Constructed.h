@@ -1,0 +1,403 @@
+// The constructed values: SEQUENCE (named fields, optional fields and
+// extension additions), CHOICE (one of several alternatives), SEQUENCE OF /
+// SET OF (lists of one element type) and the open types. Every value owns
+// what lies below it; copies are deep.
+#ifndef QV_ASN1_CONSTRUCTED_H
+#define QV_ASN1_CONSTRUCTED_H
+
+#include <boost/cast.hpp>
+#include <boost/iterator/iterator_adaptor.hpp>
+#include <vector>
+
+#include "asn1/AbstractData.h"
+
+namespace ASN1 {
+
+class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
+ public:
+  struct InfoType {
+    AbstractData::InfoType head;
+    bool extendable;
+    void const* const* fieldInfos;  // root fields, then known additions
+    int const* fieldIds;            // per root field: -1 mandatory, else optional index
+    unsigned numFields;             // root fields
+    unsigned knownExtensions;
+    unsigned numOptional;           // optional root fields
+    char const* defaultExtensions;  // null, or packed bits of additions present from construction
+    unsigned const* tags;           // null: automatic; &defaultTag: own tags; else one per field
+    char const* const* fieldNames;
+  };
+
+  // Marker for `tags`: every field keeps the tag of its own type.
+  static constexpr unsigned defaultTag = 0;
+
+  // Presence bits, bit i in byte i/8 under 0x80 >> (i % 8): the order in
+  // which the aligned PER coders copy them to the wire.
+  class BitMap {
+   public:
+    BitMap() : totalBits(0) {}
+    unsigned size() const { return totalBits; }
+    void resize(unsigned bits);
+    bool operator[](unsigned i) const;
+    void set(unsigned i);    // no effect at or beyond size()
+    void clear(unsigned i);  // no effect at or beyond size()
+    void swap(BitMap& other);
+    std::vector<char> const& bytes() const { return bitData; }
+    std::vector<char>& bytes() { return bitData; }
+
+   private:
+    unsigned totalBits;
+    std::vector<char> bitData;
+  };
+
+  // One owned slot per field; a slot may be null.
+  class FieldVector : public std::vector<AbstractData*> {
+   public:
+    FieldVector() {}
+    FieldVector(FieldVector const& other);
+    FieldVector& operator=(FieldVector const&) = delete;
+    ~FieldVector();
+  };
+
+  static AbstractData* create(void const* info);
+
+  explicit SEQUENCE(void const* info);
+  SEQUENCE(SEQUENCE const& other);
+  SEQUENCE& operator=(SEQUENCE const& other);
+  void swap(SEQUENCE& other);
+  SEQUENCE* clone() const { return static_cast<SEQUENCE*>(do_clone()); }
+
+  InfoType const* info() const { return static_cast<InfoType const*>(AbstractData::info()); }
+  bool extendable() const { return info()->extendable; }
+
+  // Slot count: root fields plus known extension additions.
+  unsigned fieldCount() const { return static_cast<unsigned>(fields.size()); }
+  AbstractData* getField(unsigned index) { return fields[index]; }
+  AbstractData const* getField(unsigned index) const { return fields[index]; }
+  char const* getFieldName(int index) const { return info()->fieldNames[index]; }
+  unsigned getFieldTag(int index) const;
+  // 0 automatic tags, 1 explicit tag table, 2 each field's own tag.
+  int tagMode() const;
+
+  // Optional indexes below the optional field count address the root's
+  // optional fields, the ones above the extension additions.
+  bool hasOptionalField(unsigned optionalIndex) const;
+  void includeOptionalField(unsigned optionalIndex, unsigned fieldIndex);
+  void removeOptionalField(unsigned optionalIndex);
+
+  // The presence maps, for the coders.
+  BitMap const& optionalMap() const { return optionalFields; }
+  BitMap& optionalMap() { return optionalFields; }
+  BitMap const& extensionMap() const { return extensionFields; }
+  BitMap& extensionMap() { return extensionFields; }
+
+ protected:
+  // Typed access for the generated accessors: slot i seen as its own class
+  // (checked in debug builds).
+  template <class T>
+  T& field_as(unsigned index) {
+    return *boost::polymorphic_downcast<T*>(fields[index]);
+  }
+  template <class T>
+  T const& field_as(unsigned index) const {
+    return *boost::polymorphic_downcast<T const*>(fields[index]);
+  }
+  // Marks an optional field or addition present and returns its value.
+  template <class T>
+  T& include_as(unsigned optionalIndex, unsigned index) {
+    includeOptionalField(optionalIndex, index);
+    return field_as<T>(index);
+  }
+
+  int do_compare(AbstractData const& other) const override;
+  AbstractData* do_clone() const override;
+  bool do_accept(Visitor& v) override;
+  bool do_accept(ConstVisitor& v) const override;
+
+ private:
+  int comparePresent(SEQUENCE const& other, unsigned slot, unsigned optionalIndex) const;
+
+  FieldVector fields;
+  BitMap optionalFields;
+  BitMap extensionFields;
+};
+
+class CHOICE : public AbstractData, detail::Allocator<CHOICE> {
+ public:
+  struct InfoType {
+    AbstractData::InfoType head;
+    bool extendable;
+    void const* const* selectionInfos;  // root alternatives, then known additions
+    unsigned numChoices;                // root alternatives
+    unsigned totalChoices;              // root plus known additions
+    unsigned const* tags;               // null: automatic; else one per alternative, ascending
+    char const* const* selectionNames;
+  };
+
+  enum { unselected_ = -1, unknownSelection_ = -2 };
+
+  static AbstractData* create(void const* info);
+
+  // Takes ownership of `selection`.
+  explicit CHOICE(void const* info, int id = unselected_, AbstractData* selection = nullptr);
+  CHOICE(CHOICE const& other);
+  CHOICE& operator=(CHOICE const& other);
+  ~CHOICE() override;
+  void swap(CHOICE& other);
+  CHOICE* clone() const { return static_cast<CHOICE*>(do_clone()); }
+
+  InfoType const* info() const { return static_cast<InfoType const*>(AbstractData::info()); }
+  bool extendable() const { return info()->extendable; }
+  unsigned getNumChoices() const { return info()->numChoices; }
+  unsigned getTotalChoices() const { return info()->totalChoices; }
+
+  // Deletes the old selection, takes ownership of `value`; returns it.
+  AbstractData* setSelection(int id, AbstractData* value);
+  // True at once when `id` is current, else selects a new default value.
+  bool select(int id);
+  // A new default value for the current id; id -2 and false when there is
+  // no such alternative.
+  bool createSelection();
+  // Selects the alternative carrying the tag; id -2 and no selection when
+  // none does.
+  bool setID(unsigned tagNumber, unsigned tagClass);
+
+  AbstractData* getSelection() { return selection; }
+  AbstractData const* getSelection() const { return selection; }
+  int currentSelection() const { return choiceID; }
+  // Requires 0 <= id < total count.
+  char const* getSelectionName() const { return info()->selectionNames[choiceID]; }
+  unsigned getSelectionTag() const;
+  bool isUnknownSelection() const { return choiceID == unknownSelection_; }
+
+ protected:
+  // Typed access for the generated accessors (checked in debug builds).
+  // Selects a new default value of alternative `id` and returns it.
+  template <class T>
+  T& select_as(int id) {
+    return *boost::polymorphic_downcast<T*>(setSelection(id, AbstractData::create(info()->selectionInfos[id])));
+  }
+  // The held selection as alternative class T; it must be selected.
+  template <class T>
+  T& selection_as() {
+    return *boost::polymorphic_downcast<T*>(selection);
+  }
+  template <class T>
+  T const& selection_as() const {
+    return *boost::polymorphic_downcast<T const*>(selection);
+  }
+
+  int do_compare(AbstractData const& other) const override;
+  AbstractData* do_clone() const override;
+  bool do_accept(Visitor& v) override;
+  bool do_accept(ConstVisitor& v) const override;
+
+ private:
+  void dropSelection();
+
+  AbstractData* selection;
+  int choiceID;
+};
+
+class SEQUENCE_OF_Base : public ConstrainedObject, detail::Allocator<SEQUENCE_OF_Base> {
+ public:
+  struct InfoType {
+    ConstrainedObject::InfoType constraint;  // bounds the element count
+    void const* elementInfo;
+  };
+  typedef std::vector<AbstractData*> Container;
+  typedef Container::iterator iterator;
+  typedef Container::const_iterator const_iterator;
+
+  // Makes a plain list; the typed lists' own records make typed lists.
+  static AbstractData* create(void const* info);
+
+  explicit SEQUENCE_OF_Base(void const* info) : ConstrainedObject(info) {}
+  SEQUENCE_OF_Base(SEQUENCE_OF_Base const& other);
+  SEQUENCE_OF_Base& operator=(SEQUENCE_OF_Base const& other);
+  ~SEQUENCE_OF_Base() override;
+
+  InfoType const* info() const { return static_cast<InfoType const*>(AbstractData::info()); }
+
+  unsigned size() const { return static_cast<unsigned>(elements.size()); }
+  bool empty() const { return elements.empty(); }
+  iterator begin() { return elements.begin(); }
+  iterator end() { return elements.end(); }
+  const_iterator begin() const { return elements.begin(); }
+  const_iterator end() const { return elements.end(); }
+  void reserve(unsigned n) { elements.reserve(n); }
+
+  AbstractData* createElement() const;
+  // Takes ownership of a non-null element.
+  void push_back(AbstractData* element);
+  void insert(iterator pos, unsigned n, AbstractData const& x);
+  void insert(iterator pos, const_iterator first, const_iterator last);
+  iterator erase(iterator first, iterator last);
+  void clear();
+  // Shortens (deleting) or appends default elements.
+  void resize(unsigned n);
+
+  struct create_from0 {
+    explicit create_from0(AbstractData const& x) : x(x) {}
+    AbstractData* operator()() const { return x.clone(); }
+    AbstractData const& x;
+  };
+  struct create_from_ptr {
+    AbstractData* operator()(AbstractData const* p) const { return p->clone(); }
+  };
+
+ protected:
+  int do_compare(AbstractData const& other) const override;
+  AbstractData* do_clone() const override;
+  bool do_accept(Visitor& v) override;
+  bool do_accept(ConstVisitor& v) const override;
+
+  Container elements;
+};
+
+// A list of T. Its record makes objects of this class, whose elements are
+// made by T's record, so the typed accessors see exactly the classes they
+// name.
+template <class T, class Constraint = EmptyConstraint>
+class SEQUENCE_OF : public SEQUENCE_OF_Base {
+ public:
+  typedef T value_type;
+
+  class iterator : public boost::iterator_adaptor<iterator, Container::iterator, T> {
+    typedef boost::iterator_adaptor<iterator, Container::iterator, T> Adaptor;
+
+   public:
+    iterator() {}
+    explicit iterator(Container::iterator it) : Adaptor(it) {}
+
+   private:
+    friend class boost::iterator_core_access;
+    T& dereference() const { return *boost::polymorphic_downcast<T*>(*this->base()); }
+  };
+
+  class const_iterator : public boost::iterator_adaptor<const_iterator, Container::const_iterator, T const> {
+    typedef boost::iterator_adaptor<const_iterator, Container::const_iterator, T const> Adaptor;
+
+   public:
+    const_iterator() {}
+    explicit const_iterator(Container::const_iterator it) : Adaptor(it) {}
+    const_iterator(iterator it) : Adaptor(it.base()) {}
+
+   private:
+    friend class boost::iterator_core_access;
+    T const& dereference() const { return *boost::polymorphic_downcast<T const*>(*this->base()); }
+  };
+
+  static const SEQUENCE_OF_Base::InfoType theInfo;
+
+  SEQUENCE_OF() : SEQUENCE_OF_Base(&theInfo) {}
+  explicit SEQUENCE_OF(void const* info) : SEQUENCE_OF_Base(info) {}
+  SEQUENCE_OF(SEQUENCE_OF const&) = default;
+  SEQUENCE_OF& operator=(SEQUENCE_OF const&) = default;
+  SEQUENCE_OF* clone() const { return static_cast<SEQUENCE_OF*>(do_clone()); }
+
+  using SEQUENCE_OF_Base::push_back;
+  // Appends a copy.
+  void push_back(T const& x) { SEQUENCE_OF_Base::push_back(x.clone()); }
+  T& operator[](unsigned i) { return *boost::polymorphic_downcast<T*>(elements[i]); }
+  T const& operator[](unsigned i) const { return *boost::polymorphic_downcast<T const*>(elements[i]); }
+  T& back() { return *boost::polymorphic_downcast<T*>(elements.back()); }
+
+  iterator begin() { return iterator(elements.begin()); }
+  iterator end() { return iterator(elements.end()); }
+  const_iterator begin() const { return const_iterator(elements.begin()); }
+  const_iterator end() const { return const_iterator(elements.end()); }
+
+  using SEQUENCE_OF_Base::erase;
+  iterator erase(iterator it) {
+    clean(it);
+    return iterator(elements.erase(it.base()));
+  }
+
+ protected:
+  AbstractData* do_clone() const override { return new SEQUENCE_OF(*this); }
+
+  static void clean(iterator it) { delete *it.base(); }
+};
+
+template <class T, class Constraint>
+inline constexpr SEQUENCE_OF_Base::InfoType SEQUENCE_OF<T, Constraint>::theInfo = {
+    &create_value<SEQUENCE_OF<T, Constraint> >, 16, Unconstrained, 0, 4294967295u, &T::theInfo};
+
+// SET OF behaves exactly as SEQUENCE OF; only its tag differs.
+template <class T, class Constraint = EmptyConstraint>
+class SET_OF : public SEQUENCE_OF<T, Constraint> {
+ public:
+  static const SEQUENCE_OF_Base::InfoType theInfo;
+
+  SET_OF() : SEQUENCE_OF<T, Constraint>(&theInfo) {}
+  explicit SET_OF(void const* info) : SEQUENCE_OF<T, Constraint>(info) {}
+  SET_OF(SET_OF const&) = default;
+  SET_OF& operator=(SET_OF const&) = default;
+  SET_OF* clone() const { return static_cast<SET_OF*>(this->do_clone()); }
+
+ protected:
+  AbstractData* do_clone() const override { return new SET_OF(*this); }
+};
+
+template <class T, class Constraint>
+inline constexpr SEQUENCE_OF_Base::InfoType SET_OF<T, Constraint>::theInfo = {
+    &create_value<SET_OF<T, Constraint> >, 17, Unconstrained, 0, 4294967295u, &T::theInfo};
+
+class OpenData : public AbstractData, detail::Allocator<OpenData> {
+ public:
+  static const AbstractData::InfoType theInfo;
+  static AbstractData* create(void const* info);
+
+  explicit OpenData(void const* info = &theInfo) : AbstractData(info), data(nullptr), buf(nullptr) {}
+  // Takes ownership of `value`.
+  OpenData(AbstractData* value, void const* info) : AbstractData(info), data(value), buf(nullptr) {}
+  OpenData(OpenData const& other);
+  OpenData& operator=(OpenData const& other);
+  ~OpenData() override;
+  void swap(OpenData& other);
+
+  bool has_data() const { return data != nullptr; }
+  AbstractData& get_data() { return *data; }
+  AbstractData const& get_data() const { return *data; }
+  bool has_buf() const { return buf != nullptr; }
+  std::vector<char>& get_buf() { return *buf; }
+  std::vector<char> const& get_buf() const { return *buf; }
+  bool isEmpty() const { return data == nullptr && buf == nullptr; }
+  // Takes ownership of the raw encoding, deleting the one held before.
+  void grab(std::vector<char>* octets);
+
+ protected:
+  int do_compare(AbstractData const& other) const override;
+  AbstractData* do_clone() const override;
+  bool do_accept(Visitor& v) override;
+  bool do_accept(ConstVisitor& v) const override;
+
+ private:
+  AbstractData* data;
+  std::vector<char>* buf;
+};
+
+class TypeConstrainedOpenData : public OpenData {
+ public:
+  struct InfoType {
+    AbstractData::InfoType head;
+    void const* typeInfo;  // the type carried in the open type
+  };
+  // Creates the carried type's default value, then the wrapper around it.
+  static AbstractData* create(void const* info);
+
+  TypeConstrainedOpenData(AbstractData* value, void const* info) : OpenData(value, info) {}
+  TypeConstrainedOpenData(TypeConstrainedOpenData const&) = default;
+  TypeConstrainedOpenData& operator=(TypeConstrainedOpenData const&) = default;
+
+  InfoType const* info() const { return static_cast<InfoType const*>(AbstractData::info()); }
+
+ protected:
+  AbstractData* do_clone() const override;
+  bool do_accept(Visitor& v) override;
+};
+
+}  // namespace ASN1
+
+#endif
