@@ -9,10 +9,11 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -100,9 +101,7 @@ TEST_F(ChildWaitTest, TwoHundredChildrenEndingTogetherAreAllReportedOnce) {
     slots.back()->wait.Attach(spawn(code));
   }
   // Let them all end before the loop reads anything (SIGCHLD cuts sleeps).
-  struct timespec rest = {0, 300000000};
-  while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
-  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const unsigned int stalls = ChildWaitService::childWaitService->stalls();
   int reported = 0;
   for (Slot* s : raw) s->then = [&](int) { ++reported; };
@@ -139,9 +138,7 @@ TEST_F(ChildWaitTest, UnboundWaiterAndStrangerChildrenAreOnlyLogged) {
   int pu = spawn(4);
   unbound.Attach(pu);
   int stranger = spawn(5);
-  struct timespec rest = {0, 100000000};
-  while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
-  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   witness.wait.Attach(spawn(6, 100000));
   testing::internal::CaptureStderr();
   run_until([&] { return witness.statuses.size() == 1; }, {&witness});
