@@ -2,6 +2,7 @@
 
 #include "app/Services.h"
 #include "app/Version.h"
+#include "config/IniFile.h"
 #include "runtime/Event.h"
 #include "runtime/Fd.h"
 #include "runtime/Multiplexer.h"
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
 #include <fstream>
 #include <iostream>
 
@@ -151,6 +153,18 @@ void CheckUpdateResources() {
   updateResources = 0;
   std::clog << "update hardware resources" << std::endl;
   Services::UpdateHardwareResources();
+}
+
+bool OpenConfiguration(IniFile::File& config, const std::string& path) {
+  try {
+    return config.Open(path);
+  } catch (const std::exception&) {
+    // The stream library reports a read error (as on a directory) by an
+    // exception: what was read is dropped, as for a file never opened.
+    config.Close();
+    config.CleanSections();
+    return false;
+  }
 }
 
 void RunDaemon() {}

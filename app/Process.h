@@ -6,6 +6,11 @@
 #include <getopt.h>
 
 #include <csignal>
+#include <string>
+
+namespace IniFile {
+class File;
+}
 
 // Fixed names.
 extern const char* const configFile;  // "/usr/local/etc/server.conf"
@@ -37,6 +42,10 @@ void CheckSignals();
 void CheckDumpStatus();
 // SIGHUP: "update hardware resources" on the log stream, then the report.
 void CheckUpdateResources();
+
+// Reads the configuration file into the model; false, with an empty model,
+// when the file is missing or cannot be read (a directory, a read error).
+bool OpenConfiguration(IniFile::File& config, const std::string& path);
 
 // Detaches into daemon mode with the syslog identity "qvd-<tag>".
 void RunDaemon();

@@ -21,7 +21,7 @@ int main(int argc, char* argv[]) {
 
   // A missing or unreadable file is an empty configuration.
   IniFile::File config;
-  if (config.Open(Root::path(configFile))) {
+  if (OpenConfiguration(config, Root::path(configFile))) {
     traces = TraceCtl();
     traces.Configure(config[cfgTraces]);
   }
