@@ -3,6 +3,7 @@
 #include "app/Services.h"
 #include "app/Version.h"
 #include "config/IniFile.h"
+#include "log/Daemon.h"
 #include "runtime/Event.h"
 #include "runtime/Fd.h"
 #include "runtime/Multiplexer.h"
@@ -146,6 +147,7 @@ void CheckDumpStatus() {
   timestamp(out);
   out << std::endl;
   out << "version : " << Version::current.tag() << std::endl;
+  multiplexer.dump(out);
 }
 
 void CheckUpdateResources() {
@@ -167,4 +169,8 @@ bool OpenConfiguration(IniFile::File& config, const std::string& path) {
   }
 }
 
-void RunDaemon() {}
+void RunDaemon() {
+  Daemon::Params params;
+  params.name = "qvd-" + Version::current.tag();
+  Daemon::Init(params);
+}

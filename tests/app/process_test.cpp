@@ -198,14 +198,24 @@ TEST(Running, SigusrTwoWritesTheStatusFile) {
   ASSERT_TRUE(p.waitStarted());
   writeFile(root.statusFile(), "old contents that must go\nand more\n");
   p.signal(SIGUSR2);
-  ASSERT_TRUE(waitUntil([&] { return readFile(root.statusFile()).find("version : ") != std::string::npos; }));
-  std::istringstream status(readFile(root.statusFile()));
-  std::string first, second;
+  // Complete: the loop's report ends with its table and an empty line.
+  auto complete = [&] {
+    const std::string s = readFile(root.statusFile());
+    return s.find("version : ") != std::string::npos && s.size() > 3 && s.compare(s.size() - 3, 3, "+\n\n") == 0;
+  };
+  ASSERT_TRUE(waitUntil(complete)) << readFile(root.statusFile());
+  const std::string text = readFile(root.statusFile());
+  std::istringstream status(text);
+  std::string first, second, third;
   std::getline(status, first);
   std::getline(status, second);
+  std::getline(status, third);
   EXPECT_EQ(0u, first.find("server status information.")) << first;
   EXPECT_EQ("version : T230915-1620", second);
-  EXPECT_EQ(std::string::npos, readFile(root.statusFile()).find("old contents"));
+  EXPECT_EQ(0u, third.find("dpc transition measurement (min/max/cur/counter): min=")) << third;
+  EXPECT_EQ(std::string::npos, text.find("old contents"));
+  // The child-reaping service is among the loop's descriptors.
+  EXPECT_NE(std::string::npos, text.find("ChildWaitService::OnChildEvent")) << text;
 
   // A second request writes it again.
   ::unlink(root.statusFile().c_str());

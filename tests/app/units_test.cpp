@@ -236,7 +236,7 @@ TEST(SignalCheck, DumpsOnceForEachRequest) {
   EXPECT_EQ(0, doDumpStatus);
   const std::string text = slurp(status);
   EXPECT_EQ(0u, text.find("server status information."));
-  EXPECT_NE(std::string::npos, text.find("\nversion : T230915-1620\n"));
+  EXPECT_NE(std::string::npos, text.find("\nversion : T230915-1620\ndpc transition measurement"));
 
   ::unlink(status.c_str());
   CheckSignals();
