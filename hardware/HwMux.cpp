@@ -133,6 +133,10 @@ short HwMux::Read(int channel) {
 
 void HwMux::RefreshChannel(int index) {
   if (index < 0 || index >= kBusChannels || source_[index] != kDisabled) return;
+  disableEntry(index);
+}
+
+void HwMux::disableEntry(int index) {
   uint8_t rec[4];
   Device::putBE32(rec, uint32_t(kFirstBusChannel + index));
   Device::requestRecord(fd_, kDisable, rec, sizeof rec);
@@ -140,9 +144,17 @@ void HwMux::RefreshChannel(int index) {
 
 void HwMux::OnDPC() {
   if (fd_ < 0) return;
-  for (int i = 0; i < kRefreshPerRun; ++i) {
-    if (++cursor_ >= kBusChannels) cursor_ = 0;
-    RefreshChannel(cursor_);
+  // The next 128 entries after the cursor, wrapping from the last to the
+  // first, as RefreshChannel would take them one by one; scanned in
+  // straight runs because the loop pass pays for every entry.
+  int left = kRefreshPerRun;
+  while (left > 0) {
+    int first = cursor_ + 1 < kBusChannels ? cursor_ + 1 : 0;
+    int end = first + left < kBusChannels ? first + left : kBusChannels;
+    for (int i = first; i < end; ++i)
+      if (source_[i] == kDisabled) disableEntry(i);
+    left -= end - first;
+    cursor_ = end - 1;
   }
 }
 

@@ -72,6 +72,9 @@ class HwMux {
     return channel >= kFirstBusChannel && channel < kFirstBusChannel + kBusChannels;
   }
 
+  // Issues the disable request of a table entry; the result is not used.
+  void disableEntry(int index);
+
   int fd_ = -1;
   // One entry per bus channel: a source channel (0 or more), kDisabled or
   // kDriven. Whole numbers, so that no source can pass for a marker.
