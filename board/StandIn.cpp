@@ -468,6 +468,10 @@ int StandIn::request(int fd, uint32_t word, Arg arg, long value, void* record, s
   if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) return 0;
   std::unique_lock<std::mutex> g(mutex_);
   auto it = sessions_.find(st.st_ino);
+  if (it != sessions_.end() && it->second->model_->syncBeforeRequest()) {
+    serviceLocked();
+    it = sessions_.find(st.st_ino);
+  }
   if (it == sessions_.end()) {
     if (severed_.count(st.st_ino) == 0) return 0;
     handled = true;
