@@ -59,6 +59,8 @@ class Mcc : public Model {
   unsigned used(Type t);
 
   Reply request(Session& s, Request& r) override;
+  // Channels freed by a close are back in their pool for the next request.
+  bool syncBeforeRequest() const override { return true; }
   void received(Session& s, std::string&& frame) override;
   void closed(Session& s) override;
   std::string describe(const LogEntry& e) const override;

@@ -124,6 +124,11 @@ class Model {
   virtual int open(Session&) { return 0; }
   // A driver request on the session.
   virtual Reply request(Session& s, Request& r) = 0;
+  // Whether the board first takes note of what the daemon did before a
+  // request (frames written, last closes), as a driver sees a close at once:
+  // for models whose requests depend on other sessions (pools). Costs a
+  // poll over every session, so not for the switch's hot path.
+  virtual bool syncBeforeRequest() const { return false; }
   // One frame the daemon wrote.
   virtual void received(Session&, std::string&&) {}
   // The last dup was closed (or the session was severed).

@@ -30,6 +30,18 @@ namespace {
 StandIn* g_board = nullptr;
 std::atomic<bool> g_forked{false};
 
+// Closes the board's end of a cut session. Frames the daemon wrote that the
+// board never took are dropped first: closing a socket with unread data
+// gives its peer ECONNRESET instead of the end of file that a cut session
+// reads as (EIO through the access layer), so the error would depend on
+// timing.
+void closeEnd(int fd) {
+  char buf[512];
+  while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+  }
+  ::close(fd);
+}
+
 // Largest frame the board reads from a session in one piece.
 constexpr size_t kFrameMax = 65536;
 
@@ -110,7 +122,7 @@ StandIn::StandIn() {
 StandIn::~StandIn() {
   stopThread();
   for (auto& s : sessions_) ::close(s.second->end_);
-  for (int fd : toClose_) ::close(fd);
+  for (int fd : toClose_) closeEnd(fd);
   if (wake_ >= 0) ::close(wake_);
 }
 
@@ -205,7 +217,7 @@ void StandIn::run() {
       buryLocked();
       // Closed only here, between polls, so that no end number is reused
       // while a poll still watches it.
-      for (int fd : toClose_) ::close(fd);
+      for (int fd : toClose_) closeEnd(fd);
       toClose_.clear();
       fds.push_back({wake_, POLLIN, 0});
       if (listen_ >= 0) fds.push_back({listen_, POLLIN, 0});
@@ -456,6 +468,10 @@ int StandIn::request(int fd, uint32_t word, Arg arg, long value, void* record, s
   if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) return 0;
   std::unique_lock<std::mutex> g(mutex_);
   auto it = sessions_.find(st.st_ino);
+  if (it != sessions_.end() && it->second->model_->syncBeforeRequest()) {
+    serviceLocked();
+    it = sessions_.find(st.st_ino);
+  }
   if (it == sessions_.end()) {
     if (severed_.count(st.st_ino) == 0) return 0;
     handled = true;
