@@ -33,10 +33,10 @@ const void* const ownInfos[3] = {&INTEGER::theInfo, &BOOLEAN::theInfo, &Scalar};
 const int ownIds[3] = {-1, 0, -1};
 const char* const ownNames[3] = {"num", "flag", "pick"};
 
-const void* const wideInfos[2] = {&INTEGER::theInfo, &BOOLEAN::theInfo};
-const int wideIds[2] = {-1, 0};
-const unsigned wideTags[2] = {makeTag(ApplicationTagClass, 200), makeTag(PrivateTagClass, 31)};
-const char* const wideNames[2] = {"a", "b"};
+const void* const wideInfos[3] = {&INTEGER::theInfo, &BOOLEAN::theInfo, &Scalar};
+const int wideIds[3] = {-1, 0, 1};
+const unsigned wideTags[3] = {makeTag(ApplicationTagClass, 200), makeTag(PrivateTagClass, 31), 0};
+const char* const wideNames[3] = {"a", "b", "c"};
 
 const void* const pairInfos[2] = {&INTEGER::theInfo, &INTEGER::theInfo};
 const int pairIds[2] = {-1, 0};
@@ -54,7 +54,7 @@ const CHOICE::InfoType Scalar = {{&CHOICE::create, 0}, false, scalarInfos, 2, 2,
 const SEQUENCE::InfoType Own = {
     {&SEQUENCE::create, 16}, false, ownInfos, ownIds, 3, 0, 1, nullptr, &SEQUENCE::defaultTag, ownNames};
 const SEQUENCE::InfoType Wide = {
-    {&SEQUENCE::create, 16}, false, wideInfos, wideIds, 2, 0, 1, nullptr, wideTags, wideNames};
+    {&SEQUENCE::create, 16}, false, wideInfos, wideIds, 3, 0, 2, nullptr, wideTags, wideNames};
 const SEQUENCE::InfoType Pair = {
     {&SEQUENCE::create, 16}, false, pairInfos, pairIds, 2, 0, 1, nullptr, nullptr, pairNames};
 const SEQUENCE::InfoType Opt = {

@@ -11,7 +11,8 @@
 //     open TYPE-IDENTIFIER.&Type (INTEGER) OPTIONAL }
 //   Scalar ::= CHOICE { num INTEGER, word IA5String }   -- universal tags
 //   Own ::= SEQUENCE { num INTEGER, flag BOOLEAN OPTIONAL, pick Scalar }  -- own tags
-//   Wide ::= SEQUENCE { a [APPLICATION 200] INTEGER, b [PRIVATE 31] BOOLEAN OPTIONAL }
+//   Wide ::= SEQUENCE { a [APPLICATION 200] INTEGER, b [PRIVATE 31] BOOLEAN OPTIONAL,
+//                       c Scalar OPTIONAL }   -- tag table, 0 for the untagged CHOICE
 //   Pair ::= SEQUENCE { a INTEGER, b INTEGER OPTIONAL }   -- automatic
 //   Opt ::= SEQUENCE { a INTEGER OPTIONAL, b BOOLEAN OPTIONAL }  -- automatic
 #ifndef QV_TESTS_ASN1_CODERTYPES_H

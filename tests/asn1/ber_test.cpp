@@ -178,6 +178,10 @@ TEST(BER, MultiOctetTagNumbers) {
   field<INTEGER>(*wide, 0) = 5;
   field<BOOLEAN>(*wide, 1, 0) = true;
   roundTrip(*wide, "30 09 5F 81 48 01 05 DF 1F 01 FF");
+  CHOICE& c = field<CHOICE>(*wide, 2, 1);
+  ASSERT_TRUE(c.select(0));
+  dynamic_cast<INTEGER&>(*c.getSelection()) = 3;
+  roundTrip(*wide, "30 0C 5F 81 48 01 05 DF 1F 01 FF 02 01 03");
 }
 
 TEST(BER, LongLengths) {
