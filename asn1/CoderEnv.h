@@ -57,7 +57,7 @@ class CoderEnv {
   bool encodeAVN(AbstractData const& value, OutIt out);
 
   // The coders of the other rules: aligned PER in PEREncoder.cpp and
-  // PERDecoder.cpp, the others in PendingCoders.cpp.
+  // PERDecoder.cpp, BER in BERCoder.cpp, the reader in AVNDecoder.cpp.
   bool encodePER(AbstractData const& value, OutputIterator out);
   bool encodeBER(AbstractData const& value, OutputIterator out);
   bool decodePER(char const* begin, char const* end, AbstractData& value, CoderEnv* env);
