@@ -1,11 +1,14 @@
 #include "app/Services.h"
 
+#include "app/TraceCtl.h"
 #include "config/IniFile.h"
+#include "hardware/HDLC.h"
+#include "hardware/HwMux.h"
 
 #include <iostream>
 
-// The slot framework, the board control, the control server and the
-// monitoring service are not part of this build. Each step below names,
+// The slot framework, the board control services, the control server and
+// the monitoring service are not part of this build. Each step below names,
 // in order, the calls it makes once they are; until then the daemon runs
 // its loop without a controller endpoint.
 
@@ -27,7 +30,8 @@ void CreateFactories() {
 }
 
 void CreateHardware() {
-  // HwMux::instance()
+  HDLC::traceSwitch(&traces.signalling.hdlc);
+  HwMux::instance();
 }
 
 void CreateMonitoring(IniFile::File& config) {
