@@ -158,15 +158,7 @@ void CheckUpdateResources() {
 }
 
 bool OpenConfiguration(IniFile::File& config, const std::string& path) {
-  try {
-    return config.Open(path);
-  } catch (const std::exception&) {
-    // The stream library reports a read error (as on a directory) by an
-    // exception: what was read is dropped, as for a file never opened.
-    config.Close();
-    config.CleanSections();
-    return false;
-  }
+  return config.Open(path);
 }
 
 void RunDaemon() {

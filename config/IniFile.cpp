@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <istream>
 #include <ostream>
@@ -190,7 +191,15 @@ bool File::Open(const std::string& name) {
   mFileName = name;
   std::ifstream in(name, std::ios::in | std::ios::binary);
   if (!in.is_open()) return mOpen;
-  IntOpenStream(in);
+  try {
+    IntOpenStream(in);
+  } catch (const std::exception&) {
+    // The stream library reports a read error (a directory, an I/O error)
+    // by throwing from the buffer: the file counts as never opened.
+    Close();
+    CleanSections();
+    mOpen = false;
+  }
   return mOpen;
 }
 

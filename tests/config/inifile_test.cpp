@@ -226,6 +226,18 @@ TEST(IniFileModel, OpenReadsAFileAndFailsOnAMissingOne) {
   std::remove(path2);
 }
 
+TEST(IniFileModel, AFileThatCannotBeReadIsNotOpenAndThrowsNothing) {
+  char dir[] = "/tmp/qv_inifile_dir_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  IniFile::File f;
+  bool opened = true;
+  EXPECT_NO_THROW(opened = f.Open(dir));
+  EXPECT_FALSE(opened);
+  EXPECT_FALSE(f.IsOpen());
+  EXPECT_EQ(f.GetCount(), 0);
+  rmdir(dir);
+}
+
 TEST(IniFileSubKey, TypedAccess) {
   IniFile::SubKey k("yes", 1);
   EXPECT_TRUE(k.GetBool(false));
