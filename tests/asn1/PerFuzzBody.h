@@ -19,7 +19,7 @@
 namespace PerTest {
 
 inline std::unique_ptr<ASN1::AbstractData> fuzzValue(unsigned selector) {
-  switch (selector % 5) {
+  switch (selector % 6) {
     case 0:
       return std::unique_ptr<ASN1::AbstractData>(new Demo::Message);
     case 1:
@@ -28,8 +28,10 @@ inline std::unique_ptr<ASN1::AbstractData> fuzzValue(unsigned selector) {
       return std::unique_ptr<ASN1::AbstractData>(new Envelope);
     case 3:
       return std::unique_ptr<ASN1::AbstractData>(new Holder);
-    default:
+    case 4:
       return std::unique_ptr<ASN1::AbstractData>(new EnvelopeV2);
+    default:
+      return std::unique_ptr<ASN1::AbstractData>(new Sink);
   }
 }
 
