@@ -62,6 +62,10 @@ inline std::string encodedHex(ASN1::AbstractData const& value) {
   return hex(out);
 }
 
+// The value decodes back from its own encoding to an equal value, and no
+// proper prefix of that encoding decodes; `out` receives the octets.
+inline ::testing::AssertionResult selfRoundTrip(ASN1::AbstractData const& value, std::vector<char>& out);
+
 // The value encodes to exactly `expected`, decodes back to an equal value,
 // and no proper prefix of the octets decodes.
 inline ::testing::AssertionResult roundTrip(ASN1::AbstractData const& value, std::string const& expected) {
@@ -77,6 +81,12 @@ inline ::testing::AssertionResult roundTrip(ASN1::AbstractData const& value, std
     if (perDecode(out, *part, n)) return ::testing::AssertionFailure() << "prefix of " << n << " octets decoded";
   }
   return ::testing::AssertionSuccess();
+}
+
+inline ::testing::AssertionResult selfRoundTrip(ASN1::AbstractData const& value, std::vector<char>& out) {
+  out.clear();
+  if (!perEncode(value, out)) return ::testing::AssertionFailure() << "encode failed";
+  return roundTrip(value, hex(out));
 }
 
 // Encodes one 1 bit and then the value, to show whether it aligns.

@@ -44,4 +44,18 @@ const char* const CommandV2::selectionNames[4] = {"create", "destroy", "query-st
 const CommandV2::InfoType CommandV2::theInfo = {
     &create_value<CommandV2>, 0, true, selectionInfos, 2, 4, nullptr, selectionNames};
 
+// os, os2?, bits, num, tiny, oid?, bmp, open, typed?, small, ext, neg,
+// bools, tri, oneBit, ..., more?
+const void* const Sink::fieldInfos[16] = {
+    &OctetsUpTo8,       &OctetsExt1to4,     &BitsUpTo32,          &ASN1::NumericString::theInfo,
+    &Tiny0to2::theInfo, &ASN1::OBJECT_IDENTIFIER::theInfo,         &ASN1::BMPString::theInfo,
+    &ASN1::OpenData::theInfo, &BoolOpenType, &Small::theInfo,      &IntExt0to255::theInfo,
+    &IntFromMinus10::theInfo, &BoolsUpTo3,  &Tri::theInfo,         &Int0to1::theInfo,
+    &ASN1::OCTET_STRING::theInfo};
+const int Sink::fieldIds[16] = {-1, 0, -1, -1, -1, 1, -1, -1, 2, -1, -1, -1, -1, -1, -1, 0};
+const char* const Sink::fieldNames[16] = {"os",    "os2",   "bits", "num", "tiny", "oid",  "bmp",    "open",
+                                          "typed", "small", "ext",  "neg", "bools", "tri", "oneBit", "more"};
+const Sink::InfoType Sink::theInfo = {
+    &create_value<Sink>, 16, true, fieldInfos, fieldIds, 15, 1, 3, nullptr, nullptr, fieldNames};
+
 }  // namespace PerTest

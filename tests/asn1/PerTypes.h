@@ -12,6 +12,7 @@
 //   Envelope ::= SEQUENCE { cmd Command, tail INTEGER (0..255) }
 //   EnvelopeV2 ::= SEQUENCE { cmd CommandV2, tail INTEGER (0..255) }
 //   Holder ::= SEQUENCE { p Params, tail INTEGER (0..255) }
+//   Sink   ::= SEQUENCE { one field of most other kinds, ..., more OCTET STRING }
 #ifndef QV_TESTS_ASN1_PERTYPES_H
 #define QV_TESTS_ASN1_PERTYPES_H
 
@@ -156,6 +157,30 @@ const char* const PairOf<First>::fieldNames[2] = {"first", "tail"};
 template <class First>
 const ASN1::SEQUENCE::InfoType PairOf<First>::theInfo = {
     &ASN1::create_value<PairOf<First> >, 16, false, fieldInfos, fieldIds, 2, 0, 0, nullptr, nullptr, fieldNames};
+
+// Most remaining kinds in one value, for the fuzz target.
+class Sink : public ASN1::SEQUENCE {
+ public:
+  enum { numFields = 15 };
+  static const void* const fieldInfos[16];
+  static const int fieldIds[16];
+  static const char* const fieldNames[16];
+  static const InfoType theInfo;
+
+  Sink() : SEQUENCE(&theInfo) {}
+  explicit Sink(void const* info) : SEQUENCE(info) {}
+  template <class T>
+  T& field(unsigned index) {
+    return field_as<T>(index);
+  }
+  template <class T>
+  T& include(unsigned optionalIndex, unsigned index) {
+    return include_as<T>(optionalIndex, index);
+  }
+
+ protected:
+  ASN1::AbstractData* do_clone() const override { return new Sink(*this); }
+};
 
 typedef PairOf<Demo::Command> Envelope;
 typedef PairOf<CommandV2> EnvelopeV2;

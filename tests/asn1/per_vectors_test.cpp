@@ -521,3 +521,34 @@ TEST(PerPrimitives, UnalignedVariantPacksNumbersTight) {
   EXPECT_EQ(1023u, a.getValue());
   EXPECT_EQ(5u, b.getValue());
 }
+
+TEST(PerOther, MostKindsInOneSequence) {
+  Sink s;
+  s.field<OCTET_STRING>(0) = octets("01 02 03");
+  s.include<OCTET_STRING>(0, 1) = octets("AB");
+  s.field<BIT_STRING>(2).resize(5);
+  s.field<BIT_STRING>(2).set(4);
+  s.field<NumericString>(3) = "0 9";
+  s.field<Tiny0to2>(4) = "q";
+  OBJECT_IDENTIFIER& oid = s.include<OBJECT_IDENTIFIER>(1, 5);
+  oid.append(2);
+  oid.append(999);
+  s.field<BMPString>(6) = BMPString(L"\x263A");
+  s.field<OpenData>(7).grab(new std::vector<char>(octets("C0 FF")));
+  s.include<OpenData>(2, 8);
+  s.field<Small>(9).setFromInt(9);
+  s.field<IntExt0to255>(10) = 1000u;
+  s.field<IntFromMinus10>(11).setValue(-7);
+  s.field<SEQUENCE_OF_Base>(12).push_back(new BOOLEAN(true));
+  s.field<Tri>(13).select_b() = true;
+  s.field<Int0to1>(14) = 1u;
+  s.include<OCTET_STRING>(3, 15) = octets("EE EE EE EE");
+  std::vector<char> wire;
+  EXPECT_TRUE(selfRoundTrip(s, wire)) << hex(wire);
+  // Without the optional fields and the addition.
+  s.removeOptionalField(0);
+  s.removeOptionalField(1);
+  s.removeOptionalField(2);
+  s.removeOptionalField(3);
+  EXPECT_TRUE(selfRoundTrip(s, wire)) << hex(wire);
+}
