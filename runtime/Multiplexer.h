@@ -225,6 +225,10 @@ public:
   size_t dpc_count() const { return dpcs_.size(); }
   bool watchdog_open() const { return watchdog_ >= 0; }
 
+  // The loop's part of the status dump: its three timing statistics, the
+  // profiling points and a table of the polled descriptor events.
+  void dump(std::ostream& os) const;
+
 private:
   friend class TimerPollGuard;
   void pass(bool live_clock);
