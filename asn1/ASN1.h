@@ -4,8 +4,11 @@
 
 #include "asn1/AVNEncoder.h"
 #include "asn1/AbstractData.h"
+#include "asn1/Checkers.h"
 #include "asn1/CoderEnv.h"
 #include "asn1/Constructed.h"
+#include "asn1/PERDecoder.h"
+#include "asn1/PEREncoder.h"
 #include "asn1/Primitive.h"
 #include "asn1/Strings.h"
 #include "asn1/Visitor.h"

@@ -91,6 +91,11 @@ class AbstractData {
   int print_on(std::ostream& os) const;
   std::string asValueNotation() const;
 
+  // Whether the value and everything below it meet the type's constraints:
+  // extensible bounds may be exceeded (isValid) or not (isStrictlyValid).
+  bool isValid() const;
+  bool isStrictlyValid() const;
+
  protected:
   // Assignment between values of one type copies the value only.
   AbstractData& operator=(AbstractData const&) { return *this; }

@@ -56,7 +56,8 @@ class CoderEnv {
   template <class OutIt>
   bool encodeAVN(AbstractData const& value, OutIt out);
 
-  // The coders of the other rules (see PendingCoders.cpp).
+  // The coders of the other rules: aligned PER in PEREncoder.cpp and
+  // PERDecoder.cpp, the others in PendingCoders.cpp.
   bool encodePER(AbstractData const& value, OutputIterator out);
   bool encodeBER(AbstractData const& value, OutputIterator out);
   bool decodePER(char const* begin, char const* end, AbstractData& value, CoderEnv* env);

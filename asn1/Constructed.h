@@ -170,6 +170,11 @@ class CHOICE : public AbstractData, detail::Allocator<CHOICE> {
   unsigned getSelectionTag() const;
   bool isUnknownSelection() const { return choiceID == unknownSelection_; }
 
+  // A selected alternative that is itself valid; a known extension
+  // alternative only when the type is extensible, and never strictly.
+  bool isValid() const;
+  bool isStrictlyValid() const;
+
  protected:
   // Typed access for the generated accessors (checked in debug builds).
   // Selects a new default value of alternative `id` and returns it.
@@ -236,6 +241,11 @@ class SEQUENCE_OF_Base : public ConstrainedObject, detail::Allocator<SEQUENCE_OF
   void clear();
   // Shortens (deleting) or appends default elements.
   void resize(unsigned n);
+
+  // The element count within the bounds (above an extensible upper bound
+  // for isValid) and every element valid.
+  bool isValid() const;
+  bool isStrictlyValid() const;
 
   struct create_from0 {
     explicit create_from0(AbstractData const& x) : x(x) {}
@@ -366,6 +376,10 @@ class OpenData : public AbstractData, detail::Allocator<OpenData> {
   bool isEmpty() const { return data == nullptr && buf == nullptr; }
   // Takes ownership of the raw encoding, deleting the one held before.
   void grab(std::vector<char>* octets);
+
+  // A held value's answer; without one, whether raw octets are held.
+  bool isValid() const;
+  bool isStrictlyValid() const;
 
  protected:
   int do_compare(AbstractData const& other) const override;

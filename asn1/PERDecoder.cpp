@@ -1,0 +1,519 @@
+#include "asn1/PERDecoder.h"
+
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "asn1/CoderEnv.h"
+#include "asn1/PERCommon.h"
+#include "asn1/PEREncoder.h"
+
+namespace ASN1 {
+
+PERDecoder::PERDecoder(char const* begin, char const* end, CoderEnv* env, bool aligned)
+    : Visitor(env), pos_(begin), end_(end), unread_(8), aligned_(aligned) {}
+
+uint64_t PERDecoder::bitsLeft() const {
+  if (pos_ >= end_) return 0;
+  return octetsLeft() * 8 + unread_ - 8;
+}
+
+unsigned PERDecoder::getBitsLeft() const {
+  uint64_t n = bitsLeft();
+  return n > UINT_MAX ? UINT_MAX : static_cast<unsigned>(n);
+}
+
+void PERDecoder::byteAlign() {
+  if (unread_ != 8) {
+    ++pos_;
+    unread_ = 8;
+  }
+}
+
+void PERDecoder::setPosition(char const* position) {
+  pos_ = position < end_ ? position : end_;
+  unread_ = 8;
+}
+
+void PERDecoder::rollback(memento_type m) {
+  if (m.position == nullptr) return;
+  pos_ = m.position < end_ ? m.position : end_;
+  unread_ = static_cast<uint16_t>(m.bits);
+}
+
+int PERDecoder::decodeSingleBit() {
+  if (bitsLeft() == 0) return 0;
+  --unread_;
+  int bit = (static_cast<unsigned char>(*pos_) >> unread_) & 1;
+  if (unread_ == 0) {
+    ++pos_;
+    unread_ = 8;
+  }
+  return bit;
+}
+
+bool PERDecoder::decodeMultiBit(unsigned bits, unsigned& value) {
+  if (bits > 32 || bits > bitsLeft()) return false;
+  if (bits == 0) {
+    value = 0;
+    return true;
+  }
+  uint64_t v;
+  unsigned char octet = static_cast<unsigned char>(*pos_);
+  if (unread_ > bits) {
+    unread_ = static_cast<uint16_t>(unread_ - bits);
+    v = (octet >> unread_) & ((1u << bits) - 1u);
+  } else {
+    v = octet & ((1u << unread_) - 1u);
+    bits -= unread_;
+    ++pos_;
+    unread_ = 8;
+    while (bits >= 8) {
+      v = (v << 8) | static_cast<unsigned char>(*pos_++);
+      bits -= 8;
+    }
+    if (bits > 0) {
+      unread_ = static_cast<uint16_t>(8 - bits);
+      v = (v << bits) | (static_cast<unsigned char>(*pos_) >> unread_);
+    }
+  }
+  value = static_cast<unsigned>(v);
+  return true;
+}
+
+bool PERDecoder::decodeBitMap(std::vector<char>& map, unsigned bits) {
+  if (map.size() < (uint64_t{bits} + 7) / 8) return false;
+  unsigned whole = bits / 8;
+  unsigned v = 0;
+  for (unsigned i = 0; i < whole; ++i) {
+    if (!decodeMultiBit(8, v)) return false;
+    map[i] = static_cast<char>(v);
+  }
+  unsigned rest = bits % 8;
+  if (rest != 0) {
+    if (!decodeMultiBit(rest, v)) return false;
+    map[whole] = static_cast<char>(v << (8 - rest));
+  }
+  return true;
+}
+
+unsigned PERDecoder::decodeBlock(char* dst, unsigned n) {
+  if (n == 0) return 0;
+  byteAlign();
+  uint64_t avail = octetsLeft();
+  unsigned m = avail < n ? static_cast<unsigned>(avail) : n;
+  if (m != 0) std::memcpy(dst, pos_, m);
+  pos_ += m;
+  return m;
+}
+
+int PERDecoder::decodeUnsigned(unsigned lower, unsigned upper, unsigned& value) {
+  int64_t v = 0;
+  if (decodeWhole(lower, upper, v) < 0) return -1;
+  value = static_cast<unsigned>(v);
+  return 0;
+}
+
+int PERDecoder::decodeWhole(int64_t lower, int64_t upper, int64_t& value) {
+  if (lower == upper) {
+    value = lower;
+    return 0;
+  }
+  if (atEnd() || upper < lower) return -1;
+  uint64_t range = static_cast<uint64_t>(upper - lower) + 1;
+  unsigned nb = countBits64(range);
+  if (aligned_ && range > 255) {
+    if (nb > 16) {
+      unsigned k = 0;
+      if (decodeLength(1, (nb + 7) / 8, k) < 0) return -1;
+      nb = 8 * k;
+    } else if (nb > 8) {
+      nb = 16;
+    }
+    byteAlign();
+  }
+  unsigned x = 0;
+  if (!decodeMultiBit(nb, x)) return -1;
+  // A number above the range (a slot 0..1023 arrives in 16 bits) is refused.
+  if (x > static_cast<uint64_t>(upper - lower)) return -1;
+  value = lower + x;
+  return 0;
+}
+
+int PERDecoder::decodeLength(unsigned lower, unsigned upper, unsigned& length) {
+  unsigned n = 0;
+  if (!aligned_ && upper != kNoUpperBound) {
+    if (upper < lower || !decodeMultiBit(countBits64(uint64_t{upper} - lower + 1), n)) return -1;
+    if (n > upper - lower) return -1;
+    length = lower + n;
+    return 0;
+  }
+  if (upper <= 65535) return decodeUnsigned(lower, upper, length);
+  byteAlign();
+  if (atEnd()) return -1;
+  unsigned first = 0;
+  if (!decodeMultiBit(8, first)) return -1;
+  if ((first & 0x80) == 0) {
+    n = first;
+  } else if ((first & 0x40) == 0) {
+    unsigned second = 0;
+    if (!decodeMultiBit(8, second)) return -1;
+    n = ((first & 0x3F) << 8) | second;
+  } else {
+    return -1;  // fragments are never written
+  }
+  if (n < lower || n > upper) return -1;
+  length = n;
+  return 0;
+}
+
+int PERDecoder::decodeConstrainedLength(ConstrainedObject& c, unsigned& length) {
+  switch (c.getConstraintType()) {
+    case ExtendableConstraint:
+      if (atEnd()) return -1;
+      if (decodeSingleBit()) return decodeLength(0, kNoUpperBound, length);
+      return decodeLength(static_cast<unsigned>(c.getLowerLimit()), c.getUpperLimit(), length);
+    case FixedConstraint:
+      return decodeLength(static_cast<unsigned>(c.getLowerLimit()), c.getUpperLimit(), length);
+    default:
+      // The encoder writes these lengths without bounds.
+      return decodeLength(0, kNoUpperBound, length);
+  }
+}
+
+bool PERDecoder::decodeSmallUnsigned(unsigned& value) {
+  if (atEnd()) return false;
+  if (decodeSingleBit() == 0) return decodeMultiBit(6, value);
+  unsigned k = 0;
+  if (decodeLength(0, kNoUpperBound, k) < 0 || k > 4) return false;
+  byteAlign();
+  return decodeMultiBit(8 * k, value);
+}
+
+bool PERDecoder::openTypeEnd(char const*& openEnd) {
+  unsigned k = 0;
+  if (decodeLength(0, kNoUpperBound, k) < 0) return false;
+  if (k > octetsLeft()) return false;
+  openEnd = pos_ + k;
+  return true;
+}
+
+bool PERDecoder::decodeWithin(AbstractData& value, char const* limit) {
+  char const* outerEnd = end_;
+  end_ = limit;
+  bool ok = value.accept(*this);
+  end_ = outerEnd;
+  setPosition(limit);
+  return ok;
+}
+
+// ---- values
+
+bool PERDecoder::do_visit(Null&) { return true; }
+
+bool PERDecoder::do_visit(BOOLEAN& v) {
+  if (atEnd()) return false;
+  v = decodeSingleBit() != 0;
+  return true;
+}
+
+bool PERDecoder::do_visit(INTEGER& v) {
+  ConstraintType type = v.getConstraintType();
+  bool unbounded = type == Unconstrained || type == PartiallyConstrained;
+  if (type == ExtendableConstraint) {
+    if (atEnd()) return false;
+    unbounded = decodeSingleBit() != 0;
+  }
+  if (!unbounded) {
+    int64_t lower, upper, x = 0;
+    valueBounds(v, lower, upper);
+    if (decodeWhole(lower, upper, x) < 0) return false;
+    v.setValue(static_cast<int>(static_cast<uint32_t>(x)));
+    return true;
+  }
+  unsigned k = 0, bits = 0;
+  if (decodeLength(0, kNoUpperBound, k) < 0 || k > 4) return false;
+  if (!decodeMultiBit(8 * k, bits)) return false;
+  // The octets are the two's complement the encoder wrote. Only a
+  // lower-bound-only type with a bound of 0 or more reads them unsigned.
+  bool sign = type != PartiallyConstrained || v.getLowerLimit() < 0;
+  if (sign && k > 0 && k < 4 && (bits >> (8 * k - 1)) != 0) bits |= ~((1u << (8 * k)) - 1u);
+  v.setValue(static_cast<int>(bits));
+  return true;
+}
+
+bool PERDecoder::do_visit(ENUMERATED& v) {
+  int64_t x = 0;
+  if (v.extendable()) {
+    if (atEnd()) return false;
+    if (decodeSingleBit()) {
+      unsigned n = 0;
+      if (!decodeSmallUnsigned(n) || n == 0) return false;
+      if (decodeWhole(0, int64_t{n} - 1, x) < 0 || x > INT_MAX) return false;
+      v.setFromInt(static_cast<int>(x));
+      return true;
+    }
+  }
+  if (decodeWhole(0, v.getMaximum(), x) < 0) return false;
+  v.setFromInt(static_cast<int>(x));
+  return true;
+}
+
+bool PERDecoder::do_visit(OBJECT_IDENTIFIER& v) {
+  unsigned k = 0;
+  if (decodeLength(0, 255, k) < 0) return false;
+  if (k > octetsLeft()) return false;
+  char const* contents = pos_;
+  pos_ += k;
+  return v.decodeCommon(contents, k);
+}
+
+bool PERDecoder::do_visit(BIT_STRING& v) {
+  unsigned bits = 0;
+  if (decodeConstrainedLength(v, bits) < 0 || bits > MaximumStringSize) return false;
+  if (bits > bitsLeft()) return false;
+  v.resize(bits);
+  if (bits == 0) return true;
+  std::vector<char>& data = v.getData();
+  if (bits > 16 && aligned_) {
+    unsigned n = (bits + 7) / 8;
+    if (decodeBlock(data.data(), n) != n) return false;
+    // Padding bits of the last octet are not part of the value.
+    if (bits % 8 != 0) data[n - 1] = static_cast<char>(data[n - 1] & (0xFF00u >> (bits % 8)));
+    return true;
+  }
+  return decodeBitMap(data, bits);
+}
+
+bool PERDecoder::do_visit(OCTET_STRING& v) {
+  unsigned n = 0;
+  if (decodeConstrainedLength(v, n) < 0 || n > MaximumStringSize) return false;
+  if (n <= 2) {
+    if (uint64_t{n} * 8 > bitsLeft()) return false;
+    v.resize(n);
+    for (unsigned i = 0; i < n; ++i) {
+      unsigned octet = 0;
+      decodeMultiBit(8, octet);
+      v[i] = static_cast<char>(octet);
+    }
+    return true;
+  }
+  byteAlign();
+  if (n > octetsLeft()) return false;
+  v.resize(n);
+  decodeBlock(v.data(), n);
+  return true;
+}
+
+bool PERDecoder::do_visit(AbstractString& v) {
+  unsigned n = 0;
+  if (decodeConstrainedLength(v, n) < 0 || n > MaximumStringSize) return false;
+  unsigned nb = v.getNumBits(aligned_);
+  if (!isShortString(v, nb)) {
+    if (nb == 8) {
+      if (n == 0) {
+        v.clear();
+        return true;
+      }
+      byteAlign();
+      if (n > octetsLeft()) {
+        v.clear();
+        return false;
+      }
+      v.resize(n);
+      decodeBlock(&v[0], n);
+      return true;
+    }
+    if (aligned_) byteAlign();
+  }
+  if (uint64_t{n} * nb > bitsLeft()) return false;
+  unsigned canonical = v.getCanonicalSetBits();
+  bool asCode = canonical <= nb && canonical > 4;
+  char const* set = v.getCharacterSet();
+  unsigned setSize = v.getCharacterSetSize();
+  v.resize(n);
+  for (unsigned i = 0; i < n; ++i) {
+    unsigned x = 0;
+    if (!decodeMultiBit(nb, x)) return false;
+    if (asCode) {
+      if (x > 255) return false;
+      v[i] = static_cast<char>(x);
+    } else {
+      // A position beyond the alphabet names no character.
+      if (set == nullptr || x >= setSize) return false;
+      v[i] = set[x];
+    }
+  }
+  return true;
+}
+
+bool PERDecoder::do_visit(BMPString& v) {
+  unsigned n = 0;
+  if (decodeConstrainedLength(v, n) < 0 || n > MaximumStringSize) return false;
+  unsigned nb = v.getNumBits(aligned_);
+  if (aligned_ && (v.getConstraintType() == Unconstrained || uint64_t{v.getUpperLimit()} * nb >= 17)) byteAlign();
+  if (uint64_t{n} * nb > bitsLeft()) return false;
+  v.resize(n);
+  for (unsigned i = 0; i < n; ++i) {
+    unsigned x = 0;
+    if (!decodeMultiBit(nb, x)) return false;
+    v[i] = static_cast<wchar_t>(static_cast<int64_t>(v.getFirstChar()) + x);
+  }
+  return true;
+}
+
+bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m) {
+  m.position = nullptr;
+  m.bits = 8;
+  if (atEnd()) return false;
+  unsigned roots = v.getNumChoices();
+  uint64_t index = 0;
+  if (v.extendable() && decodeSingleBit()) {
+    unsigned i = 0;
+    char const* openEnd = nullptr;
+    if (!decodeSmallUnsigned(i) || !openTypeEnd(openEnd)) return false;
+    index = uint64_t{i} + roots;
+    m.position = openEnd;
+  } else {
+    if (roots == 0) return false;
+    unsigned i = 0;
+    if (roots > 1 && decodeUnsigned(0, roots - 1, i) < 0) return false;
+    index = i;
+  }
+  if (index >= v.getTotalChoices() || index > INT_MAX) {
+    // An alternative added after this type: skipped, never selected.
+    v.setSelection(CHOICE::unknownSelection_, nullptr);
+    return true;
+  }
+  if (!v.select(static_cast<int>(index))) return false;
+  return v.getSelection() != nullptr || v.createSelection();
+}
+
+bool PERDecoder::do_visit(CHOICE& v) {
+  memento_type m;
+  if (!decodeChoicePreamle(v, m)) return false;
+  if (v.isUnknownSelection()) {
+    rollback(m);
+    return true;
+  }
+  if (m.position != nullptr) return decodeWithin(*v.getSelection(), m.position);
+  return v.getSelection()->accept(*this);
+}
+
+bool PERDecoder::do_visit(SEQUENCE_OF_Base& v) {
+  unsigned n = 0;
+  if (decodeConstrainedLength(v, n) < 0 || n > MaximumArraySize) return false;
+  v.reserve(n);
+  for (unsigned i = 0; i < n; ++i) {
+    if (i == v.size()) v.push_back(v.createElement());
+    if (!(*(v.begin() + i))->accept(*this)) {
+      v.erase(v.begin() + i, v.end());
+      return false;
+    }
+  }
+  if (v.size() > n) v.erase(v.begin() + n, v.end());
+  return true;
+}
+
+bool PERDecoder::do_visit(OpenData& v) {
+  unsigned n = 0;
+  if (decodeLength(0, kNoUpperBound, n) < 0 || n > MaximumStringSize) return false;
+  if (n > octetsLeft()) return false;
+  std::vector<char> octets(pos_, pos_ + n);
+  pos_ += n;
+  if (!v.has_buf()) v.grab(new std::vector<char>());
+  v.get_buf().swap(octets);
+  return true;
+}
+
+bool PERDecoder::do_revisit(OpenData& v) {
+  if (!v.has_buf() || !v.has_data()) return false;
+  std::vector<char> const& octets = v.get_buf();
+  PERDecoder nested(octets.data(), octets.data() + octets.size(), get_env(), true);
+  return v.get_data().accept(nested);
+}
+
+bool PERDecoder::do_visit(TypeConstrainedOpenData& v) {
+  char const* openEnd = nullptr;
+  if (!openTypeEnd(openEnd) || !v.has_data()) return false;
+  return decodeWithin(v.get_data(), openEnd);
+}
+
+bool PERDecoder::do_visit(GeneralizedTime& v) {
+  unsigned n = 0;
+  if (decodeLength(0, kNoUpperBound, n) < 0 || n == 0) return false;
+  if (n > octetsLeft()) return false;
+  std::string text(pos_, pos_ + n);
+  pos_ += n;
+  v.set(text.c_str());
+  return true;
+}
+
+// ---- SEQUENCE
+
+int PERDecoder::preVisitExtensionRoots(SEQUENCE& v) {
+  bool extensions = false;
+  if (v.extendable()) {
+    if (atEnd()) return StepFail;
+    extensions = decodeSingleBit() != 0;
+  }
+  unsigned optional = v.info()->numOptional;
+  SEQUENCE::BitMap& map = v.optionalMap();
+  if (map.size() != optional) map.resize(optional);
+  if (!decodeBitMap(map.bytes(), optional)) return StepFail;
+  return extensions ? StepWithExtensions : StepRootsOnly;
+}
+
+int PERDecoder::visitExtensionRoot(SEQUENCE& v, int index, int optionalIndex) {
+  unsigned slot = static_cast<unsigned>(index);
+  if (optionalIndex != -1) {
+    if (!v.hasOptionalField(static_cast<unsigned>(optionalIndex))) return StepWithExtensions;
+    if (v.getField(slot) == nullptr) v.includeOptionalField(static_cast<unsigned>(optionalIndex), slot);
+  }
+  AbstractData* field = v.getField(slot);
+  if (field == nullptr || !field->accept(*this)) return StepFail;
+  return StepWithExtensions;
+}
+
+int PERDecoder::preVisitExtensions(SEQUENCE& v) {
+  unsigned n = 0;
+  if (!decodeSmallUnsigned(n)) return StepFail;
+  uint64_t size = uint64_t{n} + 1;
+  if (size > MaximumArraySize) return StepFail;
+  SEQUENCE::BitMap& map = v.extensionMap();
+  map.resize(static_cast<unsigned>(size));
+  if (!decodeBitMap(map.bytes(), map.size())) return StepFail;
+  return StepWithExtensions;
+}
+
+int PERDecoder::visitKnownExtension(SEQUENCE& v, int index, int optionalIndex) {
+  unsigned slot = static_cast<unsigned>(index);
+  if (!v.hasOptionalField(static_cast<unsigned>(optionalIndex))) return StepWithExtensions;
+  char const* openEnd = nullptr;
+  if (!openTypeEnd(openEnd)) return StepFail;
+  if (v.getField(slot) == nullptr) v.includeOptionalField(static_cast<unsigned>(optionalIndex), slot);
+  AbstractData* field = v.getField(slot);
+  if (field == nullptr || !decodeWithin(*field, openEnd)) return StepFail;
+  return StepWithExtensions;
+}
+
+bool PERDecoder::visitUnknownExtensions(SEQUENCE& v) {
+  SEQUENCE::BitMap const& map = v.extensionMap();
+  for (unsigned j = v.info()->knownExtensions; j < map.size(); ++j) {
+    if (!map[j]) continue;
+    char const* openEnd = nullptr;
+    // An addition that ends exactly at the end of the data is complete.
+    if (!openTypeEnd(openEnd)) return false;
+    setPosition(openEnd);
+  }
+  return true;
+}
+
+// ---- entry point
+
+bool CoderEnv::decodePER(char const* begin, char const* end, AbstractData& value, CoderEnv* env) {
+  PERDecoder decoder(begin, end, env, true);
+  return value.accept(decoder);
+}
+
+}  // namespace ASN1
