@@ -2,7 +2,9 @@
 #ifndef QV_ASN1_ASN1_H
 #define QV_ASN1_ASN1_H
 
+#include "asn1/AVNDecoder.h"
 #include "asn1/AVNEncoder.h"
+#include "asn1/BERCoder.h"
 #include "asn1/AbstractData.h"
 #include "asn1/Checkers.h"
 #include "asn1/CoderEnv.h"

@@ -90,6 +90,11 @@ class AbstractData {
   // cannot be printed; the stream's state is left to the caller.
   int print_on(std::ostream& os) const;
   std::string asValueNotation() const;
+  // Reads value notation (the printer's form) into this value: true, or 0,
+  // when the whole value was read; on failure the value may be partly
+  // assigned. get_from leaves the stream's state to the caller.
+  bool setFromValueNotation(std::string const& text);
+  int get_from(std::istream& is);
 
   // Whether the value and everything below it meet the type's constraints:
   // extensible bounds may be exceeded (isValid) or not (isStrictlyValid).
