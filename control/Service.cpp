@@ -1,5 +1,7 @@
 #include "control/Service.h"
 
+#include "log/Profile.h"
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -50,19 +52,29 @@ void Service::Disconnect() {
   deactivate();
 }
 
+namespace {
+Profile::Point buildPoint("Control::Service::Send [1]");
+Profile::Point passPoint("Control::Service::Send [2]");
+}  // namespace
+
 void Service::Send(const char* data, int length) {
   if (state_ == State::Connected) {
+    buildPoint.begin();
     Packet p;
     prepare_head(p);
     if (length > 0) {
       if (static_cast<unsigned>(length) > p.tailroom()) {
         if (verbose_)
           std::cerr << "Control::Service::Send() message of " << length << " bytes too long, dropped." << std::endl;
+        buildPoint.end();
         return;
       }
       std::copy(data, data + length, p.put(static_cast<unsigned>(length)));
     }
+    buildPoint.end();
+    passPoint.begin();
     message(p);
+    passPoint.end();
     return;
   }
   if (state_ == State::Deactivating) return;

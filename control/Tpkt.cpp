@@ -1,15 +1,23 @@
 #include "control/Tpkt.h"
 
+#include "log/Profile.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iostream>
 
+namespace {
+Profile::Point sendPoint("Tpkt_protocol::message");
+}
+
 void Tpkt_protocol::message(Packet& p) {
+  sendPoint.begin();
   const unsigned len = p.null() ? 0 : p.length();
   // A payload the 16-bit length cannot express would go out with a wrapped
   // length and desynchronise the peer: refuse it instead.
   if (len > kMaxPayload) {
     std::clog << name() << " payload too big, length = " << len << " max = " << kMaxPayload << std::endl;
+    sendPoint.end();
     return;
   }
   if (p.null()) p.reserve_head(kHeaderSize);
@@ -17,6 +25,7 @@ void Tpkt_protocol::message(Packet& p) {
   p.push8(0);
   p.push8(3);
   transmit(p);
+  sendPoint.end();
 }
 
 void Tpkt_protocol::local_prepare_head(Packet& p) { p.reserve_head(kHeaderSize); }
