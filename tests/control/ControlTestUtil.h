@@ -136,8 +136,9 @@ public:
     Bytes out;
     const unsigned start = now_ms();
     while (out.size() < want) {
+      // A wait of 0 still looks once.
       int left = wait_ms - static_cast<int>(now_ms() - start);
-      if (left <= 0) break;
+      if (left < 0) left = 0;
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, left) <= 0) break;
       unsigned char buf[4096];
@@ -175,6 +176,16 @@ public:
       return c;
     }, limit_ms);
     return c;
+  }
+  // Receives while running the loop, for a server in the same process.
+  Bytes recv_pumping(size_t want, unsigned limit_ms = 3000) {
+    Bytes out;
+    pump([&] {
+      Bytes b = recv(want - out.size(), 0);
+      out.insert(out.end(), b.begin(), b.end());
+      return out.size() >= want || eof_;
+    }, limit_ms);
+    return out;
   }
   int fd() const { return fd_; }
   bool eof() const { return eof_; }
