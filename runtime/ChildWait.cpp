@@ -179,6 +179,7 @@ void ChildWaitService::OnChildEvent(int fd, short revents) {
     g_stalled = 0;
     reap();
   }
+  ++stalls_;
   dispatch(pid, status);
 }
 

@@ -103,6 +103,10 @@ public:
   static void SigChldHandler();
   void OnChildEvent(int fd, short revents);
 
+  const Fd& write_end() const { return write_end_; }
+  // How often the queue was full and the reaping waited for the loop.
+  unsigned int stalls() const { return stalls_; }
+
   static ChildWaitService* childWaitService;
 
 private:
@@ -112,6 +116,7 @@ private:
   Fd write_end_;
   F_dual_list<ChildWait> waiters_;
   bool handler_installed_ = false;
+  unsigned int stalls_ = 0;
 };
 
 static ChildWait::Init childWaitInit;

@@ -47,4 +47,20 @@ int TestClock::poll(pollfd* fds, nfds_t n, int timeout_ms) {
   return ::poll(fds, n, -1);
 }
 
+TestStop::TestStop(unsigned int ms) {
+  arm_.Bind(this, &TestStop::arm_keep);
+  stop_.set(ms, &TestStop::fire, this);
+}
+
+void TestStop::fire() {
+  fired_ = true;
+  multiplexer.terminate();
+  arm_.Activate();
+}
+
+void TestStop::arm_keep() {
+  arm_.Deactivate();
+  keep_.set(0, &TestStop::idle, this);
+}
+
 }  // namespace Mux

@@ -15,8 +15,9 @@
 //
 //        Mux::TestClock clock;                    // starts at 1,000,000 s
 //        Timer t;
-//        t.set(120000, &Obj::on_timeout, &obj);   // Obj::on_timeout calls
-//        multiplexer.run(false);                  //   multiplexer.terminate()
+//        t.set(120000, &Obj::on_timeout, &obj);
+//        Mux::TestStop stop(120000);              // armed after t: fires after it
+//        multiplexer.run(false);
 //        EXPECT_EQ(clock.elapsed_ms(), 120000u);
 //
 //  - Manual: the wait never sleeps and the clock only moves when the test
@@ -32,7 +33,15 @@
 //
 // The constructor installs the clock and clears the loop's cached snapshot;
 // the destructor restores the system clock. One TestClock at a time.
+//
+// Mind the loop's hang abort: a pass with no timer armed and no handler
+// attached aborts the process. A callback that calls terminate() does not
+// end the pass it runs in (the pass still polls), so a test that stops the
+// loop from its last timer must leave something to wait for; TestStop does
+// that for you, with a 0 ms wait that does not move the clock.
 #include "runtime/Clock.h"
+#include "runtime/Multiplexer.h"
+#include "runtime/Timer.h"
 
 #include <cstdint>
 #include <vector>
@@ -69,6 +78,26 @@ private:
   std::int64_t origin_us_;
   std::vector<int> waits_;
   TimeSource* previous_;
+};
+
+// Ends a run of the loop after `ms` of loop time (test or system clock):
+// asks the loop to stop, then arms a 0 ms timer from a deferred call so
+// that the pass that sees the stop neither waits nor hits the hang abort.
+class TestStop {
+public:
+  explicit TestStop(unsigned int ms);
+  TestStop(const TestStop&) = delete;
+  TestStop& operator=(const TestStop&) = delete;
+  bool fired() const { return fired_; }
+
+private:
+  void fire();
+  void arm_keep();
+  void idle() {}
+  Timer stop_;
+  Timer keep_;
+  Dpc arm_;
+  bool fired_ = false;
 };
 
 }  // namespace Mux

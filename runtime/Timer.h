@@ -105,9 +105,9 @@ struct TimerSpec {
   void (T::*method)();
   unsigned int interval;
 
-  template <const TimerSpec<T>& spec>
+  template <const TimerSpec<T>& record>
   class SpecTimer : public Timer {
   public:
-    void set(T* object) { Timer::set(spec.interval, spec.method, object); }
+    void set(T* object) { Timer::set(record.interval, record.method, object); }
   };
 };

@@ -2,6 +2,7 @@
 // Helpers shared by the runtime tests.
 #include "runtime/Multiplexer.h"
 #include "runtime/Root.h"
+#include "runtime/TestClock.h"
 #include "runtime/Timer.h"
 
 #include <stdlib.h>
@@ -24,33 +25,7 @@ inline std::string Lit(const std::string& text) {
   return out;
 }
 
-// Stops the loop after a time. The pass that sees the stop still polls;
-// a 0 ms timer armed from a deferred call makes that poll not wait (and a
-// test clock not move), without the hang abort.
-class Stopper {
-public:
-  explicit Stopper(unsigned int ms) {
-    arm_.Bind(this, &Stopper::arm_keep);
-    stop_.set(ms, &Stopper::fire, this);
-  }
-  bool fired() const { return fired_; }
-
-private:
-  void fire() {
-    fired_ = true;
-    multiplexer.terminate();
-    arm_.Activate();
-  }
-  void arm_keep() {
-    arm_.Deactivate();
-    keep_.set(0, &Stopper::idle, this);
-  }
-  void idle() {}
-  Timer stop_;
-  Timer keep_;
-  Dpc arm_;
-  bool fired_ = false;
-};
+using Stopper = Mux::TestStop;
 
 // A directory laid out as the root of the fixed paths, removed afterwards.
 class TempRoot {

@@ -321,10 +321,10 @@ TEST(Timer, TwoMinuteTimerRunsOnTestTime) {
   Mux::TestClock clock(Mux::TestClock::Virtual);
   Holder h;
   h.t1.set(120000, &Holder::a, &h);
-  rt_test::Stopper stop(120001);
+  Mux::TestStop stop(120000);
   multiplexer.run(false);
   EXPECT_EQ(h.log, (std::vector<std::string>{"a"}));
-  EXPECT_EQ(clock.elapsed_ms(), 120001u);
+  EXPECT_EQ(clock.elapsed_ms(), 120000u);
 }
 
 TEST(Timer, ManualClockStepsOnePassAtATime) {
@@ -341,8 +341,8 @@ TEST(Timer, ManualClockStepsOnePassAtATime) {
 }
 
 struct Periodic {
-  static const TimerSpec<Periodic> spec;
-  TimerSpec<Periodic>::SpecTimer<spec> timer;
+  static const TimerSpec<Periodic> record;
+  TimerSpec<Periodic>::SpecTimer<record> timer;
   Mux::TestClock* clock = nullptr;
   std::vector<std::uint64_t> at;
   void OnUpdateTimer() {
@@ -350,7 +350,7 @@ struct Periodic {
     at.push_back(clock->elapsed_ms());
   }
 };
-const TimerSpec<Periodic> Periodic::spec = {&Periodic::OnUpdateTimer, 3000};
+const TimerSpec<Periodic> Periodic::record = {&Periodic::OnUpdateTimer, 3000};
 
 TEST(Timer, SpecTimerKeepsFiringEveryInterval) {
   Mux::TestClock clock(Mux::TestClock::Virtual);
