@@ -306,7 +306,7 @@ bool PEREncoder::do_visit(CHOICE const& v) {
 bool PEREncoder::do_visit(OpenData const& v) {
   if (v.has_data()) return encodeAnyType(&v.get_data());
   // Octets received and never decoded go out as they came.
-  if (v.has_buf() && !v.get_buf().empty()) {
+  if (v.has_buf()) {
     if (v.get_buf().size() > UINT32_MAX) return false;
     return encodeRawOpenType(v.get_buf().data(), static_cast<unsigned>(v.get_buf().size()));
   }
