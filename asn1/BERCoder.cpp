@@ -622,7 +622,9 @@ int BERDecoder::decodeField(SEQUENCE& v, int index, int optionalIndex) {
   if (field == nullptr) return optional ? StepWithExtensions : StepFail;
 
   std::size_t depth = sequenceEnds.size();
-  implicitTags = v.tagMode() != 2 ? 1 : 0;
+  // Under a tag of the SEQUENCE's choosing the field's header carries that
+  // tag in place of the type's own; a 0 in a tag table leaves it untagged.
+  implicitTags = v.tagMode() != 2 && fieldTag != 0 ? 1 : 0;
   bool ok = field->accept(*this);
   implicitTags = 0;
   if (ok) return StepWithExtensions;
