@@ -2,15 +2,18 @@
 
 #include "app/TraceCtl.h"
 #include "config/IniFile.h"
+#include "control/Acceptor.h"
+#include "control/CtrlSrv.h"
+#include "control/HeartBeat.h"
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 
 #include <iostream>
 
-// The slot framework, the board control services, the control server and
-// the monitoring service are not part of this build. Each step below names,
-// in order, the calls it makes once they are; until then the daemon runs
-// its loop without a controller endpoint.
+// The slot framework, the board control services and the monitoring
+// service are not part of this build. Each step below names, in order, the
+// calls it makes once they are; a control service that does not exist is
+// simply not bound.
 
 namespace Services {
 
@@ -40,19 +43,15 @@ void CreateMonitoring(IniFile::File& config) {
 }
 
 void BindControl() {
-  // ctrlServer.Bind() with, in this order: HeartBeatCtl::instance(),
+  // In this order, once they exist: HeartBeatCtl::instance(),
   // Slots::instance(), HwTests::instance(), BusCtl::instance(),
   // E1Ctl::instance(), spiCtrl::instance(), MonitoringCtl::instance().
+  ctrlServer.Bind(HeartBeatCtl::instance());
 }
 
-void ActivateControl(int port) {
-  // ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port))
-  (void)port;
-}
+void ActivateControl(int port) { ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port)); }
 
-void DeactivateControl() {
-  // ctrlServer.Deactivate()
-}
+void DeactivateControl() { ctrlServer.Deactivate(); }
 
 void UpdateHardwareResources() {
   // Slots::instance().UpdateHardwareResources()

@@ -1,0 +1,239 @@
+// The real daemon driven by the real client over loopback, plus raw
+// sockets for what the client will not send.
+#include "app/DaemonProcess.h"
+#include "ControlTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace ctl_test;
+using app_test::DaemonProcess;
+using app_test::TestRoot;
+using app_test::waitUntil;
+
+namespace {
+
+std::string qvctlPath() { return std::string(QUORVAD_BINARY_DIR) + "/control/qvctl/qvctl"; }
+
+struct ToolRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs qvctl with the text as its standard input.
+ToolRun qvctl(const std::vector<std::string>& args, const std::string& input, const std::string& dir) {
+  const std::string in = dir + "/qvctl.in", out = dir + "/qvctl.out", err = dir + "/qvctl.err";
+  app_test::writeFile(in, input);
+  std::vector<std::string> argv{qvctlPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(&a[0]);
+  cargv.push_back(nullptr);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int i = ::open(in.c_str(), O_RDONLY);
+    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(i, 0);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+    ::execv(cargv[0], cargv.data());
+    ::_exit(127);
+  }
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  ToolRun r;
+  r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  r.out = app_test::readFile(out);
+  r.err = app_test::readFile(err);
+  return r;
+}
+
+// Whether something listens on the TCP port (read from the kernel's table,
+// so that no connection is made).
+bool listening(int port) {
+  std::ifstream in("/proc/net/tcp");
+  std::string line;
+  char want[8];
+  std::snprintf(want, sizeof want, ":%04X", port);
+  while (std::getline(in, line))
+    if (line.find(std::string(want) + " ") != std::string::npos && line.find(" 0A ") != std::string::npos) return true;
+  return false;
+}
+
+// Value-notation output folded to one line per message.
+std::vector<std::string> messages(const std::string& out) {
+  std::vector<std::string> list;
+  std::string cur;
+  int depth = 0;
+  for (char c : out) {
+    if (depth == 0 && c != '{') continue;
+    cur += c;
+    if (c == '{') ++depth;
+    if (c == '}' && --depth == 0) {
+      std::string one;
+      for (char d : cur) {
+        const bool blank = d == ' ' || d == '\n';
+        if (!blank || (!one.empty() && one.back() != ' ')) one += blank ? ' ' : d;
+      }
+      list.push_back(one);
+      cur.clear();
+    }
+  }
+  return list;
+}
+
+struct DaemonTest : ::testing::Test {
+  void SetUp() override {
+    port = free_port();
+    daemon.reset(new DaemonProcess(root, {"--port", std::to_string(port)}));
+    ASSERT_TRUE(daemon->waitStarted());
+    ASSERT_TRUE(waitUntil([&] { return listening(port); }));
+  }
+  ToolRun session(const std::string& input) {
+    return qvctl({"session", "--port", std::to_string(port), "--wait", "3000"}, input, root.dir());
+  }
+  TestRoot root;
+  int port = 0;
+  std::unique_ptr<DaemonProcess> daemon;
+};
+
+const Bytes kPingFrame = {0x03, 0x00, 0x00, 0x08, 0x80, 0x01, 0x01, 0x18};
+
+}  // namespace
+
+TEST_F(DaemonTest, PingIsAnsweredSuccessOnTheWire) {
+  Peer c;
+  ASSERT_TRUE(c.connect(port));
+  ASSERT_TRUE(c.send(kPingFrame));
+  EXPECT_EQ(hex(c.recv(8)), "03 00 00 08 80 01 01 40");
+  EXPECT_TRUE(daemon->waitOut("new connection from 127.0.0.1:" + std::to_string(c.local_port())));
+  EXPECT_TRUE(daemon->waitErr("ctrl [127.0.0.1:" + std::to_string(c.local_port()) + "]: controller connect.\n"));
+}
+
+TEST_F(DaemonTest, TheClientGetsOneAnswerPerMessage) {
+  ToolRun r = session(
+      "{ seq 1, pdu command : ping : NULL }\n"
+      "-- no service takes this one\n"
+      "{ seq 2, slot 17, pdu command : query : NULL }\n"
+      "{ seq 3, slot 4, pdu response : success : NULL }  { seq 4, pdu signal : abort : 0 }\n");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(messages(r.out), (std::vector<std::string>{
+                                 "{ seq 1, pdu response : success : NULL }",
+                                 "{ seq 2, slot 17, pdu response : error : unexpectedMsgType }",
+                                 "{ seq 3, pdu response : error : unexpectedMsgType }",
+                                 "{ seq 4, pdu response : error : unexpectedMsgType }",
+                             }));
+}
+
+TEST_F(DaemonTest, GarbageIsLoggedUnansweredAndTheLinkStays) {
+  Peer c;
+  ASSERT_TRUE(c.connect(port));
+  ASSERT_TRUE(c.send({0x03, 0x00, 0x00, 0x07, 0xDE, 0xAD, 0x01}));
+  ASSERT_TRUE(daemon->waitErr("]: receive fail: decode error!\n msg: DE AD 01 \n"));
+  EXPECT_TRUE(c.recv(1, 300).empty());
+  ASSERT_TRUE(c.send(kPingFrame));
+  EXPECT_EQ(hex(c.recv(8)), "03 00 00 08 80 01 01 40");
+}
+
+TEST_F(DaemonTest, OneControllerAtATimeAndTheNextAfterAClose) {
+  Peer c1, c2;
+  ASSERT_TRUE(c1.connect(port));
+  ASSERT_TRUE(daemon->waitErr("controller connect."));
+  ASSERT_TRUE(c2.connect(port));
+  EXPECT_TRUE(c2.closed());
+  EXPECT_TRUE(daemon->waitErr("refuse connection from 127.0.0.1:" + std::to_string(c2.local_port())));
+  ASSERT_TRUE(c1.send(kPingFrame));
+  EXPECT_EQ(hex(c1.recv(8)), "03 00 00 08 80 01 01 40");
+
+  const std::string a1 = "127.0.0.1:" + std::to_string(c1.local_port());
+  c1.close();
+  ASSERT_TRUE(daemon->waitErr("control connection " + a1 + " closed.\n"));
+  ToolRun r = session("{ seq 9, pdu command : ping : NULL }\n");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(messages(r.out), std::vector<std::string>{"{ seq 9, pdu response : success : NULL }"});
+}
+
+TEST_F(DaemonTest, TheClientSaysWhatWentWrong) {
+  ToolRun r = session("{ seq 1, pdu command : no-such-thing : NULL }\n");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "qvctl: not an LGCP::Message: { seq 1, pdu command : no-such-thing : NULL }\n");
+  r = session("{ seq 1, pdu command : ping : NULL ");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "qvctl: the input ends inside a value\n");
+  r = session("ping\n");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "qvctl: the input holds text outside a value: p\n");
+  // Nothing listens there any more.
+  daemon->signal(SIGTERM);
+  daemon->wait();
+  r = session("");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "qvctl: cannot connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused\n");
+}
+
+// The codec faces of the client, checked against bytes worked out by hand
+// from the aligned PER rules.
+TEST(Qvctl, EncodeAndDecodeByHand) {
+  TestRoot root;
+  struct Case {
+    const char* type;
+    const char* value;
+    const char* bytes;
+  } cases[] = {
+      // presence 1 0, seq: length 01 value 01, pdu command 00, ext 0, ping 12 = 1100
+      {"LGCP::Message", "{ seq 1, pdu command : ping : NULL }", "80 01 01 18"},
+      // pdu response 01, success 0
+      {"LGCP::Message", "{ seq 1, pdu response : success : NULL }", "80 01 01 40"},
+      // pdu response 01, error 1, ext 0, cause 4 of 0..12 = 0100
+      {"LGCP::Message", "{ seq 1, pdu response : error : unexpectedMsgType }", "80 01 01 64"},
+      // both present, seq 300 = 01 2C in two octets, slot 1023 in two
+      // aligned octets, command 00, ext 0, destroy 5 = 0101
+      {"LGCP::Message", "{ seq 300, slot 1023, pdu command : destroy : NULL }", "C0 02 01 2C 03 FF 0A"},
+      // no seq or slot: 00, then command 00, ext 0, query 0000: nine bits
+      {"LGCP::Message", "{ pdu command : query : NULL }", "00 00"},
+      // a negative seq is two's complement: length 1, FF
+      {"LGCP::Message", "{ seq -1, pdu command : ping : NULL }", "80 01 FF 18"},
+      {"LGCP::ErrorCause", "destroyInProgress", "60"},
+  };
+  for (const Case& c : cases) {
+    ToolRun e = qvctl({"encode", c.type}, c.value, root.dir());
+    EXPECT_EQ(e.code, 0) << c.value << e.err;
+    EXPECT_EQ(e.out, std::string(c.bytes) + "\n") << c.value;
+    ToolRun d = qvctl({"decode", c.type, c.bytes}, "", root.dir());
+    EXPECT_EQ(d.code, 0) << c.bytes << d.err;
+    std::vector<std::string> m = messages(d.out);
+    if (c.value[0] == '{') {
+      ASSERT_EQ(m.size(), 1u);
+      EXPECT_EQ(m[0], c.value);
+    } else {
+      EXPECT_EQ(d.out, std::string(c.value) + "\n");
+    }
+  }
+}
+
+TEST(Qvctl, ErrorsAreOneLineAndNonZero) {
+  TestRoot root;
+  ToolRun r = qvctl({"encode", "LGCP::Nothing"}, "{}", root.dir());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "qvctl: unknown type LGCP::Nothing\n");
+  r = qvctl({"encode", "LGCP::Message"}, "{ seq 1 }", root.dir());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "qvctl: the input is not one value of LGCP::Message\n");
+  r = qvctl({"encode", "LGCP::Message"}, "{ seq 1, pdu command : ping : NULL } trailing", root.dir());
+  EXPECT_EQ(r.code, 1);
+  r = qvctl({"decode", "LGCP::Message", "8G"}, "", root.dir());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "qvctl: not hexadecimal bytes: 8G\n");
+  r = qvctl({"decode", "LGCP::Message", "80"}, "", root.dir());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "qvctl: the bytes do not decode as LGCP::Message\n");
+  r = qvctl({"frobnicate"}, "", root.dir());
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err.rfind("qvctl: unknown command frobnicate\nusage: qvctl encode TYPE\n", 0), 0u) << r.err;
+  r = qvctl({"session", "--port", "70000"}, "", root.dir());
+  EXPECT_EQ(r.code, 2);
+}
