@@ -405,7 +405,11 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v) {
   if (decodeConstrainedLength(v, n) < 0 || n > MaximumArraySize) return false;
   v.reserve(n);
   for (unsigned i = 0; i < n; ++i) {
-    if (i == v.size()) v.push_back(v.createElement());
+    if (i == v.size()) {
+      AbstractData* element = v.createElement();
+      if (element == nullptr) return false;
+      v.push_back(element);
+    }
     if (!(*(v.begin() + i))->accept(*this)) {
       v.erase(v.begin() + i, v.end());
       return false;
