@@ -1,7 +1,5 @@
 #include "log/Profile.h"
 
-#include "runtime/Clock.h"
-
 namespace Profile {
 
 Point* mRoot = nullptr;
@@ -17,26 +15,8 @@ Point::~Point() {
   }
 }
 
-void Point::begin() { start_ = Mux::microseconds(); }
-
-void Point::end() {
-  // Unsigned difference: right across the counter's wrap.
-  const unsigned int elapsed = Mux::microseconds() - start_;
-  if (first_) {
-    first_ = false;
-    min_ = max_ = cur_ = elapsed;
-    counter_ = 1;
-    return;
-  }
-  ++counter_;
-  if (elapsed < min_) min_ = elapsed;
-  if (elapsed > max_) max_ = elapsed;
-  cur_ = elapsed;
-}
-
 void Point::put(std::ostream& os) const {
-  os << "[" << name_ << "]: "
-     << "min=" << min_ << " max=" << max_ << " avg=" << cur_ << " counter=" << counter_;
+  os << "[" << name_ << "]: " << measure_;
 }
 
 std::ostream& operator<<(std::ostream& os, const Point& p) {

@@ -7,6 +7,8 @@
 //   point.begin(); ... point.end();
 #include <ostream>
 
+#include "runtime/Multiplexer.h"
+
 namespace Profile {
 
 class Point {
@@ -17,28 +19,23 @@ public:
   Point(const Point&) = delete;
   Point& operator=(const Point&) = delete;
 
-  void begin();
-  void end();
+  void begin() { measure_.begin(); }
+  void end() { measure_.end(); }
   // "[name]: min=.. max=.. avg=.. counter=.." without a line end; "avg" is
   // the latest sample.
   void put(std::ostream& os) const;
 
   const char* name() const { return name_; }
-  unsigned int minimum() const { return min_; }
-  unsigned int maximum() const { return max_; }
-  unsigned int current() const { return cur_; }
-  unsigned int counter() const { return counter_; }
+  unsigned int minimum() const { return measure_.minimum(); }
+  unsigned int maximum() const { return measure_.maximum(); }
+  unsigned int current() const { return measure_.current(); }
+  unsigned int counter() const { return measure_.counter(); }
   Point* next() const { return next_; }
 
 private:
   Point* next_;
   const char* name_;
-  unsigned int min_ = 0;
-  unsigned int max_ = 0;
-  unsigned int cur_ = 0;
-  bool first_ = true;
-  unsigned int start_ = 0;
-  unsigned int counter_ = 0;
+  Measure measure_;
 };
 
 // The most recently constructed point; the list runs to older ones.
