@@ -90,7 +90,10 @@ void ConnectorNet::TryConnect() {
     connectEvent_.Schedule(socket_, POLLOUT);
     return;
   }
-  std::cerr << "can't connect to " << a << " : " << std::strerror(err) << std::endl;
+  if (parsed)
+    std::cerr << "can't connect to " << a << " : " << std::strerror(err) << std::endl;
+  else
+    std::cerr << "can't connect to " << host_ << ":" << port_ << " : " << std::strerror(err) << std::endl;
   socket_.close();
   Retry(ConnectDelays::kConnectFailedMs);
 }
