@@ -194,7 +194,6 @@ TEST_F(UnixTest, AStaleSocketFileGivesWayButNoOtherFileIsEverRemoved) {
   StampedLog log;
   // A socket left behind by an earlier run.
   {
-    UnixPeer stale;
     int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
     Control::UnixAddr a(at("stale.sock"));
     ASSERT_EQ(::bind(s, a.get(), Control::UnixAddr::size()), 0);
