@@ -16,6 +16,7 @@ TPKTTracer::TPKTTracer() : current_(connections_.end()) {}
 
 TPKTTracer::~TPKTTracer() {
   current_ = connections_.end();
+  closing_.reset();
   connections_.clear();
   listener_.Release();
 }
@@ -63,7 +64,11 @@ TPKTTracer::Connections::iterator TPKTTracer::FindConnection(int fd) {
 
 void TPKTTracer::CloseConnection(Connections::iterator it) {
   if (it == connections_.end()) return;
-  if (it == current_) current_ = connections_.end();
+  if (it == current_) {
+    current_ = connections_.end();
+    (*it)->event.Release();
+    closing_ = std::move(*it);
+  }
   connections_.erase(it);
 }
 
@@ -72,12 +77,12 @@ void TPKTTracer::OnDataEvent(int fd, short events) {
   if (!(events & (POLLIN | POLLERR | POLLHUP))) return;
   current_ = FindConnection(fd);
   if (current_ == connections_.end()) return;
-  if (events & (POLLERR | POLLHUP)) {
+  if (events & (POLLERR | POLLHUP))
     CloseConnection(current_);
-    return;
-  }
-  ReadFrom(current_);
+  else
+    ReadFrom(current_);
   current_ = connections_.end();
+  closing_.reset();
 }
 
 void TPKTTracer::ReadFrom(Connections::iterator it) {

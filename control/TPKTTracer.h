@@ -15,7 +15,9 @@ public:
   static const unsigned kMaxPayload = 512;
 
   // Receives the payload of every complete non-empty frame from a client.
-  // From inside Receive(), Send() answers that client only.
+  // From inside Receive(), Send() answers that client only; the payload
+  // stays readable for the whole call, even when an answer that could not
+  // be sent closed that client.
   class Sink {
   public:
     virtual ~Sink() = default;
@@ -67,4 +69,8 @@ private:
   Event listener_;
   Connections connections_;
   Connections::iterator current_;
+  // The client closed while its data was being handled: its socket is
+  // closed at once, its buffer (which a sink may still be reading) goes
+  // when the handler returns.
+  std::unique_ptr<Connection> closing_;
 };

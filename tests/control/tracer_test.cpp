@@ -189,6 +189,42 @@ TEST_F(TracerTest, AnAnswerFromTheSinkGoesToTheSenderOnly) {
   EXPECT_EQ(peers[1]->recv(7).size(), 7u);
 }
 
+// A sink that keeps answering a client that never reads until that client
+// is dropped, and only then looks at the payload it was handed.
+struct FloodingSink : TPKTTracer::Sink {
+  void Receive(const void* data, unsigned length) override {
+    const std::string answer(30000, 'a');
+    const size_t before = tracer->clients();
+    for (int i = 0; i < 200 && tracer->clients() == before; ++i)
+      tracer->Send(answer.data(), static_cast<unsigned>(answer.size()));
+    dropped = tracer->clients() < before;
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    seen = Bytes(p, p + length);
+  }
+  TPKTTracer* tracer = nullptr;
+  bool dropped = false;
+  Bytes seen;
+};
+
+TEST_F(TracerTest, APayloadOutlivesTheDropOfItsClientInsideTheSink) {
+  FloodingSink flood;
+  flood.tracer = &tracer;
+  tracer.SetSink(&flood);
+  std::vector<std::unique_ptr<Peer>> peers;
+  attach(peers, 1, 4096);  // never reads what it is sent
+  attach(peers, 1);
+  ASSERT_TRUE(peers[0]->send({3, 0, 0, 9, 'h', 'e', 'l', 'l', 'o'}));
+  ASSERT_TRUE(pump([&] { return !flood.seen.empty(); }));
+  EXPECT_TRUE(flood.dropped);
+  EXPECT_EQ(hex(flood.seen), "68 65 6C 6C 6F");
+  EXPECT_EQ(tracer.clients(), 1u);
+  EXPECT_TRUE(dropped(*peers[0]));
+  // The answers went to the sender only.
+  EXPECT_TRUE(peers[1]->recv(1, 50).empty());
+  tracer.Send("ok", 2);
+  EXPECT_EQ(hex(peers[1]->recv(6)), "03 00 00 06 6F 6B");
+}
+
 TEST(Tracer, AnOccupiedPortIsReportedAndSendingStillDoesNothing) {
   Capture cap;
   const int port = free_port();
