@@ -260,6 +260,34 @@ TEST_F(SysLogTest, FailedSendReconnectsAndQueuesTheMessageAgain) {
   EXPECT_EQ(split(d), std::vector<std::string>{"<29>" + kStamp + "t: again"});
 }
 
+// The system's log daemon restarts: a new socket is bound at the same path.
+// What a flush sends while nobody listens is lost; later lines reach the
+// new receiver, whichever kind of socket it is.
+TEST_F(SysLogTest, ReceiverRestartLosesOnlyWhatWasSentMeanwhile) {
+  for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
+    SCOPED_TRACE(type == SOCK_DGRAM ? "datagram" : "stream");
+    SysLogManager m;
+    std::string d;
+    {
+      Receiver first(log_path(), type);
+      m.openlog("t", LOG_NDELAY, 0);
+      ASSERT_TRUE(m.connected());
+      m.syslog(29, "before");
+      EXPECT_GT(m.sendmsg(), 0);
+      ASSERT_TRUE(first.receive(d));
+      EXPECT_EQ(split(d), std::vector<std::string>{"<29>" + kStamp + "t: before"});
+    }
+    m.syslog(29, "meanwhile");
+    EXPECT_LT(m.sendmsg(), 0);
+
+    Receiver second(log_path(), type);
+    m.syslog(29, "after");
+    EXPECT_GT(m.sendmsg(), 0);
+    ASSERT_TRUE(second.receive(d));
+    EXPECT_EQ(split(d), std::vector<std::string>{"<29>" + kStamp + "t: after"});
+  }
+}
+
 // ---------------------------------------------------------------- stream buffers
 
 class ManagedBufTest : public SysLogTest {
