@@ -166,7 +166,7 @@ void SysLogManager::syslog(int priority, const char* format, ...) {
   }
   close_socket();
   if (options_ & LOG_CONS) {
-    int fd = ::open("/dev/console", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    int fd = ::open(Root::path("/dev/console").c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
       dprintf(fd, "%s\r\n", message_ + body);
       ::close(fd);
