@@ -166,7 +166,7 @@ void SysLogManager::syslog(int priority, const char* format, ...) {
   }
   close_socket();
   if (options_ & LOG_CONS) {
-    int fd = ::open("/dev/console", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    int fd = ::open(Root::path("/dev/console").c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
       dprintf(fd, "%s\r\n", message_ + body);
       ::close(fd);
@@ -176,7 +176,7 @@ void SysLogManager::syslog(int priority, const char* format, ...) {
 
 int SysLogManager::sendmsg_internal(void* data, unsigned int length) {
   if (!data || length == 0) return 0;
-  if (batch_length_ + length >= kCapacity || count_ >= kMaxPieces) return sendmsg();
+  if (batch_length_ + length >= kCapacity || count_ >= kMaxPieces) return send_batch();
 
   std::memcpy(batch_ + batch_length_, data, length);
   pieces_[count_].iov_base = batch_ + batch_length_;
@@ -184,11 +184,20 @@ int SysLogManager::sendmsg_internal(void* data, unsigned int length) {
   ++count_;
   batch_length_ += length;
 
-  if (count_ > kMaxPieces - 1 || batch_length_ > kHighWater) return sendmsg();
+  if (count_ > kMaxPieces - 1 || batch_length_ > kHighWater) return send_batch();
   return 0;
 }
 
 int SysLogManager::sendmsg() {
+  const int result = send_batch();
+  // A stream connection whose receiver went away (the log daemon
+  // restarted) refuses every later send: closed now, the next message
+  // connects afresh instead of losing every line from here on.
+  if (result < 0) close_socket();
+  return result;
+}
+
+int SysLogManager::send_batch() {
   int result = 0;
   if (batch_length_ != 0 && count_ != 0 && fd_ >= 0) {
     std::memset(&header_, 0, sizeof header_);

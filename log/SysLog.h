@@ -46,7 +46,8 @@ public:
   // mark, at 256 messages or at the next sendmsg().
   void syslog(int priority, const char* format, ...) __attribute__((format(printf, 3, 4)));
   // Sends the queued messages in one call and empties the batch whatever
-  // the result; the system call's result, 0 when nothing was sent.
+  // the result; the system call's result, 0 when nothing was sent. A
+  // failed send closes the socket: the next message reconnects.
   int sendmsg();
   int fd() const { return fd_; }
 
@@ -61,6 +62,9 @@ public:
 
 private:
   int sendmsg_internal(void* data, unsigned int length);
+  // The send itself; leaves the socket as it is, so that syslog() can
+  // retry the message that triggered it on a fresh connection.
+  int send_batch();
   void close_socket();
 
   int type_ = SOCK_DGRAM;

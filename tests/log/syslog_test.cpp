@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <ostream>
 
 using log_test::Receiver;
@@ -258,6 +259,51 @@ TEST_F(SysLogTest, FailedSendReconnectsAndQueuesTheMessageAgain) {
   EXPECT_GT(m.sendmsg(), 0);
   ASSERT_TRUE(rx.receive(d));
   EXPECT_EQ(split(d), std::vector<std::string>{"<29>" + kStamp + "t: again"});
+}
+
+// Without a receiver a message is written to the console when asked.
+TEST_F(SysLogTest, ConsoleFallbackWithoutReceiver) {
+  const std::string console = root_.path("dev/console");
+  { std::ofstream(console.c_str()); }
+  SysLogManager m;
+  m.openlog("t", LOG_NDELAY | LOG_CONS, 0);
+  EXPECT_FALSE(m.connected());
+  m.syslog(29, "nobody %s", "listens");
+  EXPECT_FALSE(m.connected());
+  EXPECT_EQ(rt_test::read_file(console), kStamp + "t: nobody listens\r\n");
+
+  // Without the option the console stays untouched.
+  m.openlog(nullptr, LOG_NDELAY, 0);
+  m.syslog(29, "quiet");
+  EXPECT_EQ(rt_test::read_file(console), kStamp + "t: nobody listens\r\n");
+}
+
+// The system's log daemon restarts: a new socket is bound at the same path.
+// What a flush sends while nobody listens is lost; later lines reach the
+// new receiver, whichever kind of socket it is.
+TEST_F(SysLogTest, ReceiverRestartLosesOnlyWhatWasSentMeanwhile) {
+  for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
+    SCOPED_TRACE(type == SOCK_DGRAM ? "datagram" : "stream");
+    SysLogManager m;
+    std::string d;
+    {
+      Receiver first(log_path(), type);
+      m.openlog("t", LOG_NDELAY, 0);
+      ASSERT_TRUE(m.connected());
+      m.syslog(29, "before");
+      EXPECT_GT(m.sendmsg(), 0);
+      ASSERT_TRUE(first.receive(d));
+      EXPECT_EQ(split(d), std::vector<std::string>{"<29>" + kStamp + "t: before"});
+    }
+    m.syslog(29, "meanwhile");
+    EXPECT_LT(m.sendmsg(), 0);
+
+    Receiver second(log_path(), type);
+    m.syslog(29, "after");
+    EXPECT_GT(m.sendmsg(), 0);
+    ASSERT_TRUE(second.receive(d));
+    EXPECT_EQ(split(d), std::vector<std::string>{"<29>" + kStamp + "t: after"});
+  }
 }
 
 // ---------------------------------------------------------------- stream buffers
