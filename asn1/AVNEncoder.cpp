@@ -139,10 +139,9 @@ bool AVNEncoder::do_visit(BMPString const& v) {
 }
 
 bool AVNEncoder::do_visit(CHOICE const& v) {
-  int id = v.currentSelection();
   // Nothing selected, or an alternative this type does not know: there is
   // neither a name nor a value to print.
-  if (id < 0 || static_cast<unsigned>(id) >= v.getTotalChoices() || v.getSelection() == nullptr) return false;
+  if (!v.hasKnownSelection()) return false;
   strm << v.getSelectionName() << " : ";
   if (!strm.good()) return false;
   return v.getSelection()->accept(*this);

@@ -47,13 +47,6 @@ bool isPrimitive(AbstractData const& value) {
   return value.accept(checker);
 }
 
-// A CHOICE without a selection, or with one this type does not know, has
-// nothing that could be coded.
-bool hasKnownSelection(CHOICE const& v) {
-  int id = v.currentSelection();
-  return id >= 0 && static_cast<unsigned>(id) < v.getTotalChoices() && v.getSelection() != nullptr;
-}
-
 }  // namespace
 
 int getIntegerDataLength(int value) {
@@ -181,7 +174,7 @@ bool BEREncoder::do_visit(BMPString const& v) {
 }
 
 bool BEREncoder::do_visit(CHOICE const& v) {
-  if (!hasKnownSelection(v)) return false;
+  if (!v.hasKnownSelection()) return false;
   // A tagged CHOICE wraps the complete encoding of its alternative.
   unsigned tagWord = effectiveTag(v, tag);
   if (tagWord != 0) writeHeader(tagWord, true, getDataLength(v));
@@ -277,7 +270,7 @@ bool DataLengthCounter::do_visit(BMPString const& v) {
 }
 
 bool DataLengthCounter::do_visit(CHOICE const& v) {
-  if (hasKnownSelection(v)) length += getObjectLength(*v.getSelection(), v.getSelectionTag());
+  if (v.hasKnownSelection()) length += getObjectLength(*v.getSelection(), v.getSelectionTag());
   return true;
 }
 

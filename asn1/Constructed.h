@@ -169,6 +169,11 @@ class CHOICE : public AbstractData, detail::Allocator<CHOICE> {
   char const* getSelectionName() const { return info()->selectionNames[choiceID]; }
   unsigned getSelectionTag() const;
   bool isUnknownSelection() const { return choiceID == unknownSelection_; }
+  // An alternative this type knows is selected and held: the only state
+  // in which a CHOICE has a name and a value to code or print.
+  bool hasKnownSelection() const {
+    return choiceID >= 0 && static_cast<unsigned>(choiceID) < getTotalChoices() && selection != nullptr;
+  }
 
   // A selected alternative that is itself valid; a known extension
   // alternative only when the type is extensible, and never strictly.

@@ -246,10 +246,12 @@ bool PERDecoder::do_visit(ENUMERATED& v) {
   int64_t x = 0;
   if (v.extendable()) {
     if (atEnd()) return false;
-    if (decodeSingleBit()) {
-      unsigned n = 0;
-      if (!decodeSmallUnsigned(n) || n == 0) return false;
-      if (decodeWhole(0, int64_t{n} - 1, x) < 0 || x > INT_MAX) return false;
+    // A broken extension form (the small number unreadable or 0, or no
+    // value after it) is not refused: peers expect the root form to be
+    // read from wherever the reading stopped.
+    unsigned n = 0;
+    if (decodeSingleBit() && decodeSmallUnsigned(n) && n != 0 && decodeWhole(0, int64_t{n} - 1, x) == 0) {
+      if (x > INT_MAX) return false;
       v.setFromInt(static_cast<int>(x));
       return true;
     }

@@ -282,10 +282,10 @@ bool PEREncoder::do_visit(BMPString const& v) {
 }
 
 bool PEREncoder::do_visit(CHOICE const& v) {
-  int id = v.currentSelection();
   // Nothing selected, or an alternative this type does not know (its
   // contents were never kept): there is nothing to write.
-  if (id < 0 || static_cast<unsigned>(id) >= v.getTotalChoices() || v.getSelection() == nullptr) return false;
+  if (!v.hasKnownSelection()) return false;
+  int id = v.currentSelection();
   unsigned roots = v.getNumChoices();
   if (v.extendable()) {
     bool addition = static_cast<unsigned>(id) >= roots;

@@ -150,6 +150,9 @@ AbstractData* BIT_STRING::create(void const* info) { return new BIT_STRING(info)
 
 void BIT_STRING::resize(unsigned bits) {
   bitData.resize((static_cast<std::size_t>(bits) + 7) / 8, 0);
+  // Bits cut off in the last kept byte must neither come back on a later
+  // growth nor travel as the padding of an encoding.
+  if (bits % 8 != 0) bitData.back() = static_cast<char>(bitData.back() & (0xFF00u >> (bits % 8)));
   totalBits = bits;
 }
 

@@ -70,6 +70,24 @@ TEST(PerHostile, BrokenEnumerationExtensionFormFails) {
   EXPECT_EQ(5, five.asInt());
 }
 
+// Where the extension form breaks off, the root form (2 bits for Small) is
+// read from the point reached; only when that fails too is the value refused.
+TEST(PerHostile, BrokenEnumerationExtensionFormFallsBackToTheRootForm) {
+  Small v;
+  // 1 0000000: a small number of 0; then root bits 10.
+  ASSERT_TRUE(decodesAs("80 80", v));
+  EXPECT_EQ(Small::c, v.asInt());
+  // 1 0000110: 6 announced, then 110 (6, above 0..5); then root bits 11.
+  ASSERT_TRUE(decodesAs("86 D8", v));
+  EXPECT_EQ(Small::d, v.asInt());
+  // 1 1, aligned count 05 (more than four octets); then root bits 01.
+  ASSERT_TRUE(decodesAs("C0 05 40", v));
+  EXPECT_EQ(Small::b, v.asInt());
+  // 1 0000110, 011: a value of the extension form proper.
+  ASSERT_TRUE(decodesAs("86 60", v));
+  EXPECT_EQ(3, v.asInt());
+}
+
 TEST(PerHostile, LengthsAboveTheSizeBoundAreRefused) {
   OCTET_STRING s(&OctetsUpTo8);
   EXPECT_FALSE(decodesAs("90 00 00 00 00 00 00 00 00 00 00", s));  // 9 in 0..8

@@ -232,6 +232,12 @@ TEST(PerBitString, ShortMapsFollowLongBlocksAlign) {
   bits.resize(20);
   bits.set(19);
   EXPECT_TRUE(roundTrip(bits, "50 A0 00 10"));  // 010100 00 | 10100000 00000000 00010000
+  // 24 bits with bit 22 set, cut to 20: the block's padding stays 0 and the
+  // value read back equals the one sent.
+  bits.resize(24);
+  bits.set(22);
+  bits.resize(20);
+  EXPECT_TRUE(roundTrip(bits, "50 A0 00 10"));
 }
 
 // ---- character strings

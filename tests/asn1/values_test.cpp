@@ -210,6 +210,21 @@ TEST(BitString, LayoutResizeAndComparison) {
   EXPECT_EQ(-3, b.compare(c));  // equal bytes: difference of the sizes
 }
 
+TEST(BitString, ShrinkingDropsTheBitsItCutsOff) {
+  BIT_STRING b;
+  b.resize(16);
+  b.set(0);
+  b.set(13);
+  b.resize(12);
+  EXPECT_EQ(static_cast<char>(0x00), b.getData()[1]);
+  b.resize(16);
+  EXPECT_FALSE(b[13]);  // not back after growing again
+  BIT_STRING fresh;
+  fresh.resize(16);
+  fresh.set(0);
+  EXPECT_EQ(0, b.compare(fresh));
+}
+
 TEST(OctetString, ValidityBySizeConstraint) {
   static const ConstrainedObject::InfoType extendable = {&OCTET_STRING::create, 4, ExtendableConstraint, 2, 4};
   static const ConstrainedObject::InfoType fixed = {&OCTET_STRING::create, 4, FixedConstraint, 2, 4};
