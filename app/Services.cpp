@@ -5,8 +5,12 @@
 #include "control/Acceptor.h"
 #include "control/CtrlSrv.h"
 #include "control/HeartBeat.h"
+#include "hardware/BusCtl.h"
+#include "hardware/E1Ctl.h"
 #include "hardware/HDLC.h"
+#include "hardware/HwTests.h"
 #include "hardware/HwMux.h"
+#include "hardware/SpiCtrl.h"
 
 #include <iostream>
 
@@ -18,8 +22,7 @@
 namespace Services {
 
 void DisableClockControl() {
-  // BusCtl::instance().DisableControl() once the clock control exists.
-  std::clog << "clock control disabled." << std::endl;
+  BusCtl::instance()->DisableControl();
 }
 
 void CreateFactories() {
@@ -47,6 +50,10 @@ void BindControl() {
   // Slots::instance(), HwTests::instance(), BusCtl::instance(),
   // E1Ctl::instance(), spiCtrl::instance(), MonitoringCtl::instance().
   ctrlServer.Bind(HeartBeatCtl::instance());
+  ctrlServer.Bind(HwTests::instance());
+  ctrlServer.Bind(BusCtl::instance());
+  ctrlServer.Bind(E1Ctl::instance());
+  ctrlServer.Bind(spiCtrl::instance());
 }
 
 void ActivateControl(int port) { ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port)); }

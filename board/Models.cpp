@@ -1,4 +1,6 @@
+#include "board/E1Cas.h"
 #include "board/Hal.h"
+#include "board/Maintenance.h"
 #include "board/Mcc.h"
 #include "board/StandIn.h"
 
@@ -9,6 +11,8 @@ namespace Board {
 void registerModels(StandIn& board) {
   board.add(std::make_unique<Hal>(board));
   board.add(std::make_unique<Mcc>(board));
+  board.add(std::make_unique<Maintenance>(board));
+  board.add(std::make_unique<E1Cas>(board));
 }
 
 }  // namespace Board
