@@ -93,8 +93,16 @@ E1Cas::Slot E1Cas::slot(unsigned trunk, unsigned ts) const {
 }
 
 int E1Cas::setRx(unsigned trunk, unsigned ts, uint8_t bits) {
+  board_.sync();  // files the daemon closed before are not told
   auto g = guard();
   return setRxLocked(trunk, ts, bits);
+}
+
+void E1Cas::sever() {
+  auto g = guard();
+  // A severed session leaves the set through closed().
+  std::set<Session*> all = sessions_;
+  for (Session* s : all) s->sever();
 }
 
 std::string E1Cas::describe(const LogEntry& e) const {

@@ -40,6 +40,9 @@ class E1Cas : public Model {
   // of the change (0 when the time-slot is not enabled on an open trunk),
   // -1 for a trunk or time-slot that has no CAS.
   int setRx(unsigned trunk, unsigned ts, uint8_t bits);
+  // Fails every open file as a dying driver would (the daemon reads an
+  // error); CAS state is kept.
+  void sever();
 
   int open(Session& s) override;
   void closed(Session& s) override;
