@@ -77,13 +77,18 @@ void spiCtrl::init_device_and_channels() {
   }
 }
 
-void spiCtrl::init_channel(int ch) {
-  if (!present_) return;
-  if (ch < 0 || ch >= int(kChannels)) {
-    std::clog << "spi: bad channel for init " << ch << std::endl;
-    return;
+bool spiCtrl::Ready(int ch, int lowest, const char* op) {
+  if (!present_) return false;
+  if (ch < lowest || ch >= int(kChannels)) {
+    std::clog << "spi: bad channel for " << op << ch << std::endl;
+    return false;
   }
   init_device_and_channels();
+  return true;
+}
+
+void spiCtrl::init_channel(int ch) {
+  if (!Ready(ch, 0, "init ")) return;
   write(ch, kRegEnable, 0x80);
   write(ch, kRegLineCoding, 0x08);
   write(ch, kRegClock, 0x30);
@@ -95,34 +100,19 @@ void spiCtrl::init_channel(int ch) {
 }
 
 void spiCtrl::enable_channel(int ch) {
-  if (!present_) return;
-  if (ch < 0 || ch >= int(kChannels)) {
-    std::clog << "spi: bad channel for enable " << ch << std::endl;
-    return;
-  }
-  init_device_and_channels();
+  if (!Ready(ch, 0, "enable ")) return;
   write(ch, kRegEnable, 0x00);
   std::clog << "spi: enable channel " << ch << std::endl;
 }
 
 void spiCtrl::disable_channel(int ch) {
-  if (!present_) return;
-  if (ch < 0 || ch >= int(kChannels)) {
-    std::clog << "spi: bad channel for disable " << ch << std::endl;
-    return;
-  }
-  init_device_and_channels();
+  if (!Ready(ch, 0, "disable ")) return;
   write(ch, kRegEnable, 0x80);
   std::clog << "spi: disable channel " << ch << std::endl;
 }
 
 void spiCtrl::clock(int ch) {
-  if (!present_) return;
-  if (ch < -1 || ch >= int(kChannels)) {
-    std::clog << "spi: bad channel for set clock master " << ch << std::endl;
-    return;
-  }
-  init_device_and_channels();
+  if (!Ready(ch, -1, "set clock master ")) return;
   for (unsigned c = 0; c < kChannels; ++c) write(c, kRegClock, 0x30);
   if (ch == -1) {
     std::clog << "spi: clock master disabled" << std::endl;

@@ -65,6 +65,9 @@ class spiCtrl : public CtrlSrv::Service {
  private:
   // The HAL said it has no SPI bus.
   void NoSpi();
+  // Whether an operation on channel ch (lowest to 7) may go on: SPI is
+  // present and the channel is one; opens the device if needed.
+  bool Ready(int ch, int lowest, const char* op);
 
   int fd_ = -1;
   Timer timer_;
