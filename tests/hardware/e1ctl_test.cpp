@@ -123,6 +123,9 @@ TEST_F(E1CtlTest, TclkMaskFollowsTrunkCfgAndEveryConnectionClearsIt) {
   EXPECT_EQ(link.command("{ seq 6, pdu command : trunkCfg : { trunk 3, mode slave } }"), V{success(6)});
   EXPECT_EQ(cap.err(), "fail to set TCLK [cause=Input/output error]\n");
 
+  e1.select_source(2);
+  EXPECT_EQ(maint().clockSource(), 2);
+
   link.disconnect();
   ASSERT_TRUE(link.connect());
   link.messages();
@@ -151,6 +154,11 @@ TEST_F(E1CtlTest, CasOpenCloseGetFromSlotlessIoctls) {
   cas().setRx(1, 3, 6);
   link.messages();
   EXPECT_EQ(link.command(casCommand(4, 1, 3, "get : NULL")), (V{casSignal(1, 3, 6, 5), success(4)}));
+  E1Ctl::cas_channel slot3;
+  slot3.trunk = 1;
+  slot3.timeslot = 3;
+  e1.HandleCasSet(slot3, 0x1C);
+  EXPECT_EQ(link.messages(), V{casSignal(1, 3, 6, 12)});
 
   EXPECT_EQ(link.command(casCommand(5, 1, 7, "close : NULL")), (V{casSignal(1, 7, -1, 1), success(5)}));
   EXPECT_EQ(link.command(casCommand(6, 1, 0, "close : NULL")), (V{casSignal(1, 0, 1, 0), success(6)}));
