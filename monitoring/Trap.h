@@ -52,7 +52,8 @@ int trap_pack_begin(Context* c);
 // Appends one binding: the identifier (count sub-identifiers), the value's
 // BER type and its octets. An INTEGER, Counter32, Gauge32 or TimeTicks value
 // is a `long` (value_len sizeof(long)) as net-snmp's encoder takes it; an
-// OCTET STRING or IpAddress the octets themselves; NULL no octets. -1 when
+// OCTET STRING or IpAddress the octets themselves; an OBJECT IDENTIFIER an
+// array of unsigned long sub-identifiers; NULL no octets. -1 when
 // not opened, or when the binding cannot be built (after which the context
 // takes no further binding and cannot be closed).
 int trap_pack_add(Context* c, const uint32_t* name, size_t count, unsigned char type, const void* value,
