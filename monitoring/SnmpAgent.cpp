@@ -87,12 +87,17 @@ bool SnmpAgentInstance::Activate(IniFile::SubSection& block) {
   if (!reader(block)) return false;
 
   int port = -1;
-  address_.Assign(host, &port);
+  const bool dotted = address_.Assign(host, &port);
   if (port == -1) return false;
+  if (!dotted) {
+    // Connecting to whatever the parser left would reach this very host.
+    std::cerr << "snmpagent: host \"" << host << "\" is not an IPv4 address, line " << block.GetLineNo() << std::endl;
+    return false;
+  }
 
-  const std::string dotted = address_.GetStrAddr();
-  connection_.reset(new Control::ConnectorNet(dotted, static_cast<unsigned short>(port)));
-  label_ = "snmpagent." + name_ + " " + dotted + ":" + std::to_string(port);
+  const std::string text = address_.GetStrAddr();
+  connection_.reset(new Control::ConnectorNet(text, static_cast<unsigned short>(port)));
+  label_ = "snmpagent." + name_ + " " + text + ":" + std::to_string(port);
   connection_->service_name(label_);
   connection_->Bind(this);
   connection_->Activate();

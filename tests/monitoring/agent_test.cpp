@@ -103,10 +103,11 @@ TEST(SnmpAgentLink, ConfigurationBlocks) {
   StampedLog log;
   AgentPeer numbered;
   Config c(block(numbered, "2") + "[snmpagent]\nhost = 127.0.0.1:1\nname = kavrell\n" +
-           "[snmpagent]\nhost = 127.0.0.1\nname = kavrel\n" + "[snmpagent]\nname = kavrel\n");
+           "[snmpagent]\nhost = 127.0.0.1\nname = kavrel\n" + "[snmpagent]\nname = kavrel\n" +
+           "[snmpagent]\nhost = agent.local:7\nname = kavrel\n");
   SnmpAgentCtrl ctrl;
   ctrl.CreateInstances(c.file["snmpagent"]);
-  ASSERT_EQ(ctrl.instances().size(), 4u);
+  ASSERT_EQ(ctrl.instances().size(), 5u);
   auto it = ctrl.instances().begin();
   EXPECT_TRUE((*it)->started());
   EXPECT_EQ((*it)->kind(), SnmpAgentInstance::Kavrel);
@@ -114,8 +115,10 @@ TEST(SnmpAgentLink, ConfigurationBlocks) {
   EXPECT_FALSE((*++it)->started());
   EXPECT_FALSE((*++it)->started());
   EXPECT_FALSE((*++it)->started());
+  EXPECT_FALSE((*++it)->started());
   const auto errors = log.starting("snmpagent: ");
-  ASSERT_EQ(errors.size(), 2u) << log.all();
+  ASSERT_EQ(errors.size(), 3u) << log.all();
+  EXPECT_EQ(errors[2].text, "snmpagent: host \"agent.local:7\" is not an IPv4 address, line 12");
   EXPECT_EQ(errors[0].text, "snmpagent: required key \"name\" has invalid value=\"kavrell\", line 6");
   EXPECT_EQ(errors[0].stream, 'e');
   EXPECT_EQ(errors[1].text.rfind("snmpagent: required key \"host\" not present", 0), 0u);
