@@ -40,7 +40,6 @@ const mode_t kDirMode = 0755;
 
 std::string monPath(const std::string& relative) { return Root::path(kMonDir + relative); }
 
-std::string octets(const ASN1::OCTET_STRING& o) { return std::string(o.data(), o.size()); }
 
 // The text as it is (NULs included) and a line feed.
 void putLine(std::FILE* f, const std::string& s) {
@@ -447,7 +446,7 @@ void MonitoringDataHolder::ConfigVersionSaver(std::FILE* f, const SaveStatusArg*
 void MonitoringDataHolder::BoardStatusSaver(std::FILE* f, const SaveStatusArg* arg) {
   const LGCP::BoardStatusParams& b = *static_cast<const LGCP::BoardStatusParams*>(arg->value);
   std::fprintf(f, "%d\n", b.get_status().asInt());
-  putLine(f, octets(b.get_version()));
+  putLine(f, Monitoring::text(b.get_version()));
   std::fprintf(f, "%d\n", b.get_type().asInt());
   for (LGCP::BoardStatusParams& e : boards_) {
     if (e.get_position().getValue() == b.get_position().getValue()) {
@@ -462,9 +461,9 @@ void MonitoringDataHolder::BoardStatusSaver(std::FILE* f, const SaveStatusArg* a
 
 void MonitoringDataHolder::PhoneStatusSaver(std::FILE* f, const SaveStatusArg* arg) {
   const LGCP::EmPhoneStatusParams& p = *static_cast<const LGCP::EmPhoneStatusParams*>(arg->value);
-  putLine(f, octets(p.get_panelSV()));
-  putLine(f, octets(p.get_ctrlSV()));
-  putLine(f, octets(p.get_fpgaSV()));
+  putLine(f, Monitoring::text(p.get_panelSV()));
+  putLine(f, Monitoring::text(p.get_ctrlSV()));
+  putLine(f, Monitoring::text(p.get_fpgaSV()));
   std::fprintf(f, "%d\n%d\n%d\n%d\n%d\n", p.get_status().asInt(),
                p.get_powerStatus().asInt(), p.get_mode().asInt(), p.get_hookStatus().asInt(),
                p.get_baseStatus().asInt());

@@ -21,6 +21,8 @@ namespace Monitoring {
 // The "monitoring.internal" trace switch, set once at start-up.
 void traceSwitch(const bool* on);
 bool traceOn();
+// Octets the controller sent as a version or name, as text.
+inline std::string text(const ASN1::OCTET_STRING& o) { return std::string(o.data(), o.size()); }
 }  // namespace Monitoring
 
 // One E1 framer, from its kernel status file.

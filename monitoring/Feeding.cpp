@@ -13,7 +13,6 @@ namespace {
 std::string g_softwareBuild;
 
 std::string unsignedText(long v) { return std::to_string(static_cast<unsigned int>(v)); }
-std::string octets(const ASN1::OCTET_STRING& o) { return std::string(o.data(), o.size()); }
 
 }  // namespace
 
@@ -72,7 +71,7 @@ void MonitoringCtl::sendSnmpGatewayConfigVersion() {
 void MonitoringCtl::sendSnmpBoardStatus(const LGCP::BoardStatusParams& b) {
   const int i = b.get_position().getValue();
   sendValue(SnmpAgentCtrl::ExtBoardStatus, i, std::to_string(b.get_status().asInt()));
-  sendValue(SnmpAgentCtrl::ExtBoardSoftVer, i, octets(b.get_version()));
+  sendValue(SnmpAgentCtrl::ExtBoardSoftVer, i, Monitoring::text(b.get_version()));
   sendValue(SnmpAgentCtrl::ExtBoardType, i, std::to_string(b.get_type().asInt()));
 }
 
@@ -82,9 +81,9 @@ void MonitoringCtl::sendSnmpBoardStatuses() {
 
 void MonitoringCtl::sendSnmpEmPhoneStatus(const LGCP::EmPhoneStatusParams& p) {
   const int i = p.get_id().getValue() + 1;
-  sendValue(SnmpAgentCtrl::EmPhonePanelSoftVer, i, octets(p.get_panelSV()));
-  sendValue(SnmpAgentCtrl::EmPhoneCtrlSoftVer, i, octets(p.get_ctrlSV()));
-  sendValue(SnmpAgentCtrl::EmPhoneFpgaSoftVer, i, octets(p.get_fpgaSV()));
+  sendValue(SnmpAgentCtrl::EmPhonePanelSoftVer, i, Monitoring::text(p.get_panelSV()));
+  sendValue(SnmpAgentCtrl::EmPhoneCtrlSoftVer, i, Monitoring::text(p.get_ctrlSV()));
+  sendValue(SnmpAgentCtrl::EmPhoneFpgaSoftVer, i, Monitoring::text(p.get_fpgaSV()));
   sendValue(SnmpAgentCtrl::EmPhoneStatus, i, std::to_string(p.get_status().asInt()));
   sendValue(SnmpAgentCtrl::EmPhonePowerStatus, i, std::to_string(p.get_powerStatus().asInt()));
   sendValue(SnmpAgentCtrl::EmPhoneMode, i, std::to_string(p.get_mode().asInt()));

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the monitoring tests: values from value notation, a fresh
 // root per test with the log stream captured, and small file helpers.
+#include "app/DaemonProcess.h"
 #include "asn1/CoderEnv.h"
 #include "runtime/Root.h"
 
@@ -25,21 +26,12 @@ T avn(const std::string& text) {
   return v;
 }
 
-inline std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using app_test::exists;
+inline std::string slurp(const std::string& path) { return app_test::readFile(path); }
 
 inline void spill(const std::string& path, const std::string& text) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-inline bool exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
 }
 
 // QUORVAD_ROOT at a new directory holding "/var" for the life of the

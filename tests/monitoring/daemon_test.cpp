@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 
 using namespace ctl_test;
 using app_test::DaemonProcess;
@@ -21,18 +20,7 @@ using mon_test::AgentPeer;
 
 namespace {
 
-std::string qvboard(const TestRoot& root, const std::string& args) {
-  const std::string cmd =
-      "QUORVAD_ROOT=" + root.dir() + " " + QUORVAD_BINARY_DIR + "/board/qvboard " + args + " 2>&1";
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = ::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+std::string qvboard(const TestRoot& root, const std::string& args) { return app_test::qvboard(root.dir(), args); }
 
 Bytes frame(const std::string& avn) {
   const LGCP::Message m = mon_test::avn<LGCP::Message>(avn);
@@ -118,6 +106,10 @@ TEST(MonitoringDaemon, AgentControllerAndBoardTogether) {
   EXPECT_TRUE(waitUntil([&] { agent.poll(); return agent.accepted() == 2; }, 15000));
   EXPECT_TRUE(agentHas(agent, "extBoardSoftVer", "extBoardTable.extBoardSoftVer[3]=v1.2"));
   EXPECT_TRUE(agentHas(agent, "powerStatus", "gatewayCommon.powerStatus[0]=1"));
+
+  // The controller leaves: its boards are forgotten.
+  c.close();
+  EXPECT_TRUE(waitUntil([&] { return !mon_test::exists(root.path("/var/monitoring/board3")); }));
 
   d.signal(SIGTERM);
   EXPECT_EQ(d.exitCode(), 0);
