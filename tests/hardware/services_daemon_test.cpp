@@ -10,7 +10,6 @@
 #include "control/ServerTestUtil.h"
 
 using app_test::DaemonProcess;
-using app_test::qvboard;
 using app_test::TestRoot;
 using ctl_test::Bytes;
 
@@ -85,7 +84,7 @@ class ServicesDaemon : public ::testing::Test {
     launch(extra);
     ASSERT_TRUE(ctl.connect(port));
   }
-  std::string board(const std::string& cmd) { return qvboard(root, cmd); }
+  std::string board(const std::string& cmd) { return app_test::qvboard(root.dir(), cmd); }
 
   TestRoot root;
   int port = 0;
