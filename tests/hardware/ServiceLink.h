@@ -81,24 +81,16 @@ class ServiceLink {
  private:
   void read(std::vector<std::string>& got) {
     ctl_test::Bytes b = peer_.recv(1, 0);
-    wire_.insert(wire_.end(), b.begin(), b.end());
-    // Only whole frames are taken; a partial one waits for its rest.
-    size_t used = 0;
-    while (wire_.size() - used >= 4) {
-      size_t len = (size_t(wire_[used + 2]) << 8) | wire_[used + 3];
-      if (len < 4 || wire_.size() - used < len) break;
-      ctl_test::Bytes payload(wire_.begin() + long(used) + 4, wire_.begin() + long(used + len));
-      got.push_back(ctl_test::text(payload));
-      used += len;
-    }
-    wire_.erase(wire_.begin(), wire_.begin() + long(used));
+    std::vector<std::vector<char>> payloads;
+    EXPECT_TRUE(frames_.feed(reinterpret_cast<const char*>(b.data()), b.size(), payloads));
+    for (const auto& p : payloads) got.push_back(ctl_test::text(ctl_test::Bytes(p.begin(), p.end())));
   }
 
   CtrlSrv::Server server_;
   Control::AcceptorNetCheckConnection* acceptor_ = nullptr;
   ctl_test::Peer peer_;
   int port_ = 0;
-  ctl_test::Bytes wire_;
+  qvctl::FrameReader frames_;
 };
 
 // The messages that contain text.
