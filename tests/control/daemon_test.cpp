@@ -1,6 +1,6 @@
 // The real daemon driven by the real client over loopback, plus raw
 // sockets for what the client will not send.
-#include "app/DaemonProcess.h"
+#include "DaemonProcess.h"
 #include "ControlTestUtil.h"
 
 #include <gtest/gtest.h>
