@@ -231,6 +231,13 @@ TEST(Qvctl, ErrorsAreOneLineAndNonZero) {
   r = qvctl({"decode", "LGCP::Message", "80"}, "", root.dir());
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "qvctl: the bytes do not decode as LGCP::Message\n");
+  // A command whose alternative is an extension this side does not know
+  // decodes (its contents are skipped) but cannot be printed: nothing on
+  // standard output, not half a value.
+  r = qvctl({"decode", "LGCP::Message", "080200"}, "", root.dir());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "qvctl: the value of LGCP::Message cannot be printed\n");
   r = qvctl({"frobnicate"}, "", root.dir());
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.err.rfind("qvctl: unknown command frobnicate\nusage: qvctl encode TYPE\n", 0), 0u) << r.err;
