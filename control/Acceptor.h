@@ -22,6 +22,9 @@ public:
 
   unsigned short port() const { return port_; }
   bool listening() const { return listener_.listening(); }
+  // Out of descriptors with none to give up: the listener is left alone
+  // for a while.
+  bool paused() const { return listener_.paused(); }
 
   void OnSocketEvent(int fd, short events) { listener_.OnSocketEvent(fd, events); }
 

@@ -51,9 +51,7 @@ void Listener::Close() {
 
 void Listener::OnBindTimeout(Timer*) { Bind(); }
 
-void Listener::OnPauseEnd(Timer*) {
-  if (socket_.is_valid()) event_.Schedule(socket_, POLLIN);
-}
+void Listener::OnPauseEnd(Timer*) { event_.SetEvents(POLLIN); }
 
 void Listener::OnSocketEvent(int, short events) {
   if (!(events & POLLIN)) return;
@@ -76,7 +74,9 @@ void Listener::OnSocketEvent(int, short events) {
       case SpareAccept::Outcome::Dropped:
         continue;
       case SpareAccept::Outcome::Exhausted:
-        event_.Release();
+        // Not watched for a while; the watch keeps its descriptor, as a
+        // new one could not be had now.
+        event_.SetEvents(0);
         pause_.set(SpareAccept::kPauseMs, &Listener::OnPauseEnd, this);
         return;
       case SpareAccept::Outcome::Failed:

@@ -47,7 +47,7 @@ public:
 
   int fd() const { return socket_.lowlevel_fd(); }
   // Watching for connections (also while a shortage pauses the watch).
-  bool listening() const { return event_.IsActive() || pause_.is_running(); }
+  bool listening() const { return event_.IsActive(); }
   bool paused() const { return pause_.is_running(); }
 
   // Takes the waiting connections.

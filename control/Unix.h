@@ -54,6 +54,7 @@ public:
 
   const std::string& path() const { return path_; }
   bool listening() const { return listener_.listening(); }
+  bool paused() const { return listener_.paused(); }
 
   void OnSocketEvent(int fd, short events) { listener_.OnSocketEvent(fd, events); }
 

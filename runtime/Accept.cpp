@@ -46,7 +46,6 @@ int SpareAccept::accept(int listener, sockaddr* addr, socklen_t* len, int flags,
       case EWOULDBLOCK:
 #endif
         takeSpare();
-        if (spare_ >= 0) endRun();
         outcome = Outcome::Empty;
         errno = err;
         return -1;
@@ -65,13 +64,21 @@ int SpareAccept::accept(int listener, sockaddr* addr, socklen_t* len, int flags,
     if ((err == EMFILE || err == ENFILE) && spare_ >= 0) {
       ::close(spare_);
       spare_ = -1;
-      int dropped = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      const int dropped = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      const int dropErr = errno;
       if (dropped >= 0) ::close(dropped);
       takeSpare();
       if (dropped >= 0) {
         ++dropped_;
         outcome = Outcome::Dropped;
         errno = err;
+        return -1;
+      }
+      // A full table fails accept() before it looks at the queue: with a
+      // descriptor free, it says whether anybody was waiting at all.
+      if (dropErr == EAGAIN || dropErr == EWOULDBLOCK) {
+        outcome = Outcome::Empty;
+        errno = dropErr;
         return -1;
       }
     }

@@ -20,7 +20,7 @@ public:
 
   enum class Outcome {
     Accepted,   // the descriptor is returned
-    Empty,      // nothing is waiting
+    Empty,      // nothing is waiting (also during a shortage)
     Dropped,    // out of descriptors: one waiting connection was closed
     Exhausted,  // out of descriptors or memory, nothing taken: pause
     Failed,     // this connection failed (errno); others may follow
