@@ -16,7 +16,7 @@
 class SpareAccept {
 public:
   // How long a listener is left alone when no connection could be taken.
-  static const unsigned kPauseMs = 1000;
+  static constexpr unsigned kPauseMs = 1000;
 
   enum class Outcome {
     Accepted,   // the descriptor is returned

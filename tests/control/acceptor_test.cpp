@@ -302,6 +302,7 @@ TEST(Acceptor, QuietWhenNotVerbose) {
 // descriptor it takes each waiting controller and closes it; the shortage
 // is said once, and its end with the count.
 TEST_F(AcceptorTest, OutOfDescriptorsWaitingControllersAreClosedAndTheShortageSaidOnce) {
+  DESCRIPTOR_LIMIT_SKIP_UNDER_SANITIZERS();
   Peer c1, c2, c3;
   const std::string line = "can't accept connection: Too many open files; new connections are dropped\n";
   {
@@ -328,6 +329,7 @@ TEST_F(AcceptorTest, OutOfDescriptorsWaitingControllersAreClosedAndTheShortageSa
 // Without even a spare descriptor, the listener is left alone for a second
 // at a time, then tried again.
 TEST(Acceptor, OutOfDescriptorsWithoutASpareTheListenerRestsASecond) {
+  DESCRIPTOR_LIMIT_SKIP_UNDER_SANITIZERS();
   Capture cap;
   Mux::TestClock clock(Mux::TestClock::Manual);
   Keep keep;

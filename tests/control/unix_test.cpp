@@ -373,6 +373,7 @@ TEST_F(UnixTest, AFailedLocalBindIsOnlyLogged) {
 // The Unix-domain acceptor shares the TCP one's listener: out of
 // descriptors, a waiting client is closed at once, said once.
 TEST_F(UnixTest, OutOfDescriptorsAWaitingClientIsClosedAtOnce) {
+  DESCRIPTOR_LIMIT_SKIP_UNDER_SANITIZERS();
   StampedLog log;
   AcceptorUnix server("/srv.sock");
   LinkRecorder rec;
