@@ -3,9 +3,11 @@
 
     scripts/floors.py [SOURCE_DIR]
 
-Every `#include "..."` of every C++ file is resolved as the compiler would
-(the including file's directory, then the source root, then tests/) and
-classed by the unit it lands in. A unit includes only itself and the units
+Every `#include "..."` of every C++ file (and every `#include <...>` that
+names a file of the tree) is resolved as the compiler would (the including
+file's directory, then the source root, then tests/) and classed by the
+unit it lands in; every library a unit's CMakeLists.txt links (qv_NAME) is
+held to the same rules. A unit includes only itself and the units
 it stands on; the device layer (hardware/Device.*) is a unit of its own, the
 only one besides the stand-in's own files and the tests that may reach
 board/. Directories that do not exist yet are checked the moment they
@@ -50,7 +52,8 @@ MAY_INCLUDE_BOARD = {"device"}
 FREE = {"bench", "fuzz"}
 
 CODE = (".h", ".hpp", ".cpp", ".cc")
-INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
+INCLUDE = re.compile(r'^\s*#\s*include\s*(?:"([^"]+)"|<([^>]+)>)')
+LINK = re.compile(r'target_link_libraries\s*\(\s*(qv_\w+)([^)]*)\)', re.S)
 
 FLOOR_OF = {u: i for i, floor in enumerate(FLOORS) for u in floor}
 
@@ -152,7 +155,13 @@ def check(root):
                 m = INCLUDE.match(line)
                 if not m:
                     continue
-                target = resolve(root, rel, m.group(1))
+                if m.group(2) is not None:
+                    # <...> reaches the tree only through the root and tests/.
+                    target = resolve(root, "", m.group(2))
+                    if not os.path.isfile(os.path.join(root, target)):
+                        continue
+                else:
+                    target = resolve(root, rel, m.group(1))
                 dst = unit_of(target)
                 if dst is None:
                     continue
@@ -161,6 +170,32 @@ def check(root):
                     continue  # not one of ours
                 if not may_include(src, dst):
                     faults.append(f"{rel}:{number}: {name(src)} includes {target} of {name(dst)}")
+    return faults + check_links(root)
+
+
+def library_unit(target):
+    """The unit a library target stands for, or None."""
+    name = target[len("qv_"):]
+    return name if name in FLOOR_OF or name == "board" else None
+
+
+def check_links(root):
+    faults = []
+    for top in sorted(os.listdir(root)):
+        path = os.path.join(root, top, "CMakeLists.txt")
+        if top.startswith((".", "build")) or top == "tests" or not os.path.isfile(path):
+            continue
+        with open(path, encoding="utf-8", errors="replace") as f:
+            text = f.read()
+        for m in LINK.finditer(text):
+            src = library_unit(m.group(1))
+            if src is None:
+                continue
+            for dep in re.findall(r"\bqv_\w+", m.group(2)):
+                dst = library_unit(dep)
+                if dst is not None and not may_include(src, dst):
+                    number = text.count("\n", 0, m.start()) + 1
+                    faults.append(f"{top}/CMakeLists.txt:{number}: {m.group(1)} links {dep}")
     return faults
 
 
@@ -170,7 +205,7 @@ def main(argv):
     for f in faults:
         print(f)
     if faults:
-        print(f"{len(faults)} include(s) cross a floor")
+        print(f"{len(faults)} include(s) or link(s) cross a floor")
         return 1
     print("include floors hold")
     return 0

@@ -69,6 +69,27 @@ class FloorCheck(unittest.TestCase):
                          ["control/CtrlSrv.cpp", "gadgets/Thing.cpp", "hardware/HDLC.h",
                           "monitoring/Mon.cpp"], faults)
 
+    def test_angle_includes_of_the_tree_and_library_links_count_too(self):
+        root = tempfile.mkdtemp()
+        self.addCleanup(lambda: __import__("shutil").rmtree(root))
+        for d in ("runtime", "log", "hardware"):
+            os.makedirs(os.path.join(root, d))
+        with open(os.path.join(root, "log", "Ext.h"), "w") as f:
+            f.write("#pragma once\n")
+        with open(os.path.join(root, "runtime", "Fd.cpp"), "w") as f:
+            f.write("#include <log/Ext.h>\n#include <poll.h>\n")
+        with open(os.path.join(root, "runtime", "CMakeLists.txt"), "w") as f:
+            f.write("add_library(qv_runtime STATIC Fd.cpp)\n"
+                    "target_link_libraries(qv_runtime PUBLIC Threads::Threads\n  qv_log)\n")
+        with open(os.path.join(root, "hardware", "CMakeLists.txt"), "w") as f:
+            f.write("target_link_libraries(qv_device PUBLIC qv_runtime PRIVATE qv_board)\n"
+                    "target_link_libraries(qv_hardware PUBLIC qv_device qv_board)\n")
+        self.assertEqual(floors.check(root), [
+            "runtime/Fd.cpp:1: runtime/ includes log/Ext.h of log/",
+            "hardware/CMakeLists.txt:2: qv_hardware links qv_board",
+            "runtime/CMakeLists.txt:2: qv_runtime links qv_log",
+        ])
+
     def test_tests_include_what_they_test_and_helpers_beneath(self):
         faults = self.tree({
             "tests/Helper.h": [],
