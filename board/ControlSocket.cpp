@@ -73,19 +73,19 @@ int ControlSocket::prepare(std::vector<pollfd>& fds) {
     const bool room = c.out.size() < kPendingLimit && !c.answer;
     short ev = short((room && !c.eof ? POLLIN : 0) | (c.out.empty() ? 0 : POLLOUT));
     fds.push_back({e.first, ev, 0});
+    if (c.waiting()) wait = 0;
   }
   return wait;
 }
 
 void ControlSocket::service(const std::vector<pollfd>& fds, size_t first) {
   for (size_t i = first; i < fds.size(); ++i) {
-    if (!fds[i].revents) continue;
     if (fds[i].fd == listen_) {
-      acceptAll();
+      if (fds[i].revents) acceptAll();
       continue;
     }
     auto it = clients_.find(fds[i].fd);
-    if (it == clients_.end()) continue;
+    if (it == clients_.end() || (!fds[i].revents && !it->second.waiting())) continue;
     if (!serve(it->first, it->second)) {
       ::close(it->first);
       clients_.erase(it);
@@ -141,6 +141,7 @@ bool ControlSocket::flush(int fd, Client& c) {
 bool ControlSocket::serve(int fd, Client& c) {
   if (!flush(fd, c)) return false;
   char buf[4096];
+  int commands = 0;
   while (c.out.size() < kPendingLimit) {
     if (c.answer) {
       if (!c.answer->more(c.out, kPendingLimit - c.out.size())) {
@@ -152,6 +153,7 @@ bool ControlSocket::serve(int fd, Client& c) {
     }
     const size_t nl = c.in.find('\n');
     if (nl != std::string::npos) {
+      if (commands++ == kCommandsPerTurn) break;
       std::string line = c.in.substr(0, nl);
       c.in.erase(0, nl + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -177,7 +179,7 @@ bool ControlSocket::serve(int fd, Client& c) {
     return false;
   }
   // A client that said all it had to say goes once it has everything.
-  return !(c.eof && c.out.empty() && !c.answer);
+  return !(c.eof && c.out.empty() && !c.answer && c.in.find('\n') == std::string::npos);
 }
 
 }  // namespace Board

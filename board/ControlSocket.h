@@ -55,6 +55,9 @@ class ControlSocket {
   static constexpr size_t kPendingLimit = 256 * 1024;
   // The longest command line.
   static constexpr size_t kLineLimit = 64 * 1024;
+  // Commands of one client run in one turn, so that a client that keeps
+  // sending does not keep the thread from the device sessions.
+  static constexpr int kCommandsPerTurn = 64;
 
   explicit ControlSocket(StandIn& board) : board_(board) {}
   ~ControlSocket() { close(); }
@@ -79,6 +82,8 @@ class ControlSocket {
     std::string in, out;
     std::unique_ptr<Answer> answer;
     bool eof = false;
+    // Whether a command read earlier waits for its turn.
+    bool waiting() const { return !answer && out.size() < kPendingLimit && in.find('\n') != std::string::npos; }
   };
 
   void acceptAll();

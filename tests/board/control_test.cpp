@@ -76,6 +76,8 @@ class ControlClient {
     }
     return in;
   }
+  // Says that nothing more will be sent.
+  void finish() { ::shutdown(fd_, SHUT_WR); }
   // Bytes sent but not yet read by the board.
   int unread() const {
     int n = -1;
@@ -283,6 +285,14 @@ TEST_F(StandInTest, TheControlSocketStreamsItsAnswersWithinBounds) {
   std::string expected;
   for (int i = 0; i < 20000; ++i) expected += ".\n";
   EXPECT_EQ(answers, expected);
+
+  // A client that sends its commands and ends its side gets every answer
+  // before the board closes.
+  ControlClient e(board().controlPath());
+  ASSERT_EQ(e.sendNow(pipelined.substr(0, 2000)), 2000u);
+  e.finish();
+  EXPECT_EQ(e.exchange("", 201), expected.substr(0, 400));
+  EXPECT_TRUE(e.eof);
 
   // One line longer than 64 KiB ends the connection.
   ControlClient d(board().controlPath());
