@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "app/DaemonProcess.h"
+#include "DaemonProcess.h"
 #include "control/ServerTestUtil.h"
 
 using app_test::DaemonProcess;
