@@ -7,11 +7,13 @@
 #include "control/HeartBeat.h"
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
+#include "slots/Slots.h"
+#include "slots/TrunkSlot.h"
 
 #include <iostream>
 
-// The slot framework, the board control services and the monitoring
-// service are not part of this build. Each step below names, in order, the
+// The board control services, the slot kinds other than the trunks and
+// the monitoring service are not part of this build. Each step below names, in order, the
 // calls it makes once they are; a control service that does not exist is
 // simply not bound.
 
@@ -23,6 +25,9 @@ void DisableClockControl() {
 }
 
 void CreateFactories() {
+  // The trunk factories are static objects, made before main, so they end
+  // the list.
+  TrunkFactory::Link();
   // Each factory links itself at the head of the factory list when it is
   // made, so the last one made heads it. In this order:
   //   MapFactory, PstnFactory, RtpFactory, ModemFactory,
@@ -47,14 +52,13 @@ void BindControl() {
   // Slots::instance(), HwTests::instance(), BusCtl::instance(),
   // E1Ctl::instance(), spiCtrl::instance(), MonitoringCtl::instance().
   ctrlServer.Bind(HeartBeatCtl::instance());
+  ctrlServer.Bind(&Slots::instance());
 }
 
 void ActivateControl(int port) { ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port)); }
 
 void DeactivateControl() { ctrlServer.Deactivate(); }
 
-void UpdateHardwareResources() {
-  // Slots::instance().UpdateHardwareResources()
-}
+void UpdateHardwareResources() { Slots::instance().UpdateHardwareResources(); }
 
 }  // namespace Services
