@@ -20,11 +20,14 @@ void TrunkFactory::Link() {}
 TrunkFactory::TrunkFactory(unsigned trunk, unsigned base) : table_(), trunk_(trunk), base_(base) {}
 
 Slot* TrunkFactory::INewSlot(const LGCP::CreateParams& params) {
-  if (!params.trunk_isSelected()) return nullptr;
-  const LGCP::TrunkParams& p = params.get_trunk();
-  const unsigned ts = p.get_timeslot().getValue();
-  if (p.get_trunk().getValue() != trunk_ || ts >= kTimeSlots) return nullptr;
+  unsigned ts;
+  if (!params.trunk_isSelected() || !serves(params.get_trunk(), kTimeSlots, ts)) return nullptr;
   return take(ts, new TrunkSlot(*this, static_cast<int>(base_ + ts)));
+}
+
+bool TrunkFactory::serves(const LGCP::TrunkParams& p, unsigned bound, unsigned& timeslot) const {
+  timeslot = p.get_timeslot().getValue();
+  return p.get_trunk().getValue() == trunk_ && timeslot < bound;
 }
 
 Slot* TrunkFactory::take(unsigned timeslot, TrunkSlot* s) {
@@ -47,10 +50,8 @@ TrunkBRIFactory::TrunkBRIFactory(unsigned trunk, unsigned base) : TrunkFactory(t
 }
 
 Slot* TrunkBRIFactory::INewSlot(const LGCP::CreateParams& params) {
-  if (!params.trunk_bri_isSelected()) return nullptr;
-  const LGCP::TrunkParams& p = params.get_trunk_bri();
-  const unsigned ch = p.get_timeslot().getValue();
-  if (p.get_trunk().getValue() != trunk_ || ch >= kChannels) return nullptr;
+  unsigned ch;
+  if (!params.trunk_bri_isSelected() || !serves(params.get_trunk_bri(), kChannels, ch)) return nullptr;
   return take(ch, new TrunkBRISlot(*this, static_cast<int>(base_ + ch)));
 }
 

@@ -62,6 +62,8 @@ class TrunkFactory : public SlotFactory {
   TrunkSlot* holder(unsigned timeslot) const { return timeslot < kTimeSlots ? table_[timeslot] : nullptr; }
 
  protected:
+  // Whether the parameters name this trunk and a time-slot below bound.
+  bool serves(const LGCP::TrunkParams& p, unsigned bound, unsigned& timeslot) const;
   // The holder of the time-slot goes; the new slot takes its place.
   Slot* take(unsigned timeslot, TrunkSlot* s);
 

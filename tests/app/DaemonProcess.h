@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -173,6 +174,21 @@ private:
   bool exited_ = false;
   int status_ = 0;
 };
+
+// What qvboard answers to a command on the stand-in board under the root
+// (its error output too).
+inline std::string qvboard(const TestRoot& root, const std::string& args) {
+  const std::string cmd =
+      "QUORVAD_ROOT=" + root.dir() + " " + QUORVAD_BINARY_DIR + "/board/qvboard " + args + " 2>&1";
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = ::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
 
 // Whether a process has a handler installed for a signal.
 inline bool catches(pid_t pid, int sig) {

@@ -14,22 +14,10 @@
 using namespace slots_test;
 using app_test::DaemonProcess;
 using app_test::TestRoot;
+using app_test::qvboard;
 using qvctl_test::QvctlSession;
 
 namespace {
-
-std::string qvboard(const TestRoot& root, const std::string& args) {
-  const std::string cmd =
-      "QUORVAD_ROOT=" + root.dir() + " " + QUORVAD_BINARY_DIR + "/board/qvboard " + args + " 2>&1";
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = ::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
 
 struct SlotDaemonTest : ::testing::Test {
   void SetUp() override {

@@ -151,6 +151,18 @@ TEST_F(GraphTest, StreamsGoingOffTakeTheirLinksWithThem) {
   EXPECT_EQ(slot(3)->GetSource(), nullptr);
 }
 
+TEST_F(GraphTest, ASlotFedByItselfIsALoopThatDestroysCleanly) {
+  send(probe(1, 1, 2));
+  Capture cap;
+  EXPECT_EQ(send(cmd(1, "connect : 1")),
+            (std::vector<std::string>{stream(1, "transmitter", 8193), stream(1, "receiver", 8194), ok(1)}));
+  EXPECT_EQ(switched(board()), std::vector<std::string>{"connect 8194<-8193"});
+  EXPECT_EQ(slot(1)->GetSource(), slot(1));
+  EXPECT_EQ(send(cmd(1, "destroy : NULL")), std::vector<std::string>{ok(1)});
+  EXPECT_EQ(switched(board()), std::vector<std::string>{"drive 8194=213"});
+  EXPECT_EQ(cap.err(), "");
+}
+
 TEST_F(GraphTest, LogNames) {
   send(probe(7, 1, 2) + "\n" + probe(1023, 3, 4));
   std::ostringstream os;
