@@ -43,9 +43,8 @@ int Slot::IGetReceiveChannel() { return -1; }
 
 void Slot::Put(std::ostream& os) const {
   if (id_ <= 1023) {
-    const char fill = os.fill('0');
+    os.fill('0');
     os << std::setw(2) << id_;
-    os.fill(fill);
   } else if (id_ != kNoId) {
     os << 'i' << id_;
   } else {

@@ -27,7 +27,6 @@ Slot* SlotFactory::NewSlot(const LGCP::CreateParams& params) {
   Slot* s = INewSlot(params);
   if (!s) return nullptr;
   s->factory_ = this;
-  if (s->inFactory_) return s;
   s->factoryAt_ = slots_.insert(slots_.end(), s);
   s->inFactory_ = true;
   return s;

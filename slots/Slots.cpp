@@ -166,6 +166,9 @@ void Slots::onDestroy(unsigned n) {
 // ---------------------------------------------------------------- destruction
 
 bool Slots::Destroy(Slot* slot) {
+  // Its release is running already: starting it again would run the
+  // kind's hook twice.
+  if (slot->destroying_) return false;
   Disconnect(*slot);
   for (size_t k = slot->sinks_.size(); k > 0; --k) {
     if (slot->sinks_.empty()) {

@@ -32,7 +32,8 @@ class Slots : public CtrlSrv::Service {
   // Builds the resources report and sends it to the controller.
   void UpdateHardwareResources();
   // Disconnects the slot and starts its destruction: true when it was
-  // deleted at once, false when its release completes later.
+  // deleted at once, false when its release completes later (or was
+  // already running).
   bool Destroy(Slot* slot);
   // The end of a slot's release: its delayed destroy answer, then it goes.
   void on_release(Slot* slot);
