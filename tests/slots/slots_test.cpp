@@ -89,6 +89,10 @@ TEST_F(SlotsServiceTest, ADelayedDestroyIsAnsweredWhenTheReleaseCompletes) {
                  4),
             (std::vector<std::string>{err(5, "destroyInProgress", 8), err(5, "destroyInProgress", 9),
                                       err(5, "destroyInProgress", 10), err(6, "destroyInProgress", 11)}));
+  // Nor does a factory's destroy start the release again.
+  EXPECT_FALSE(Slots::instance().Destroy(slot(5)));
+  const auto& c = ProbeFactory::instance().calls;
+  EXPECT_EQ(std::count(c.begin(), c.end(), "05:probe before-destroy"), 1);
 
   slot(5)->on_release();
   EXPECT_EQ(collect(0), std::vector<std::string>{ok(5, 7)});
