@@ -1,21 +1,23 @@
 #include "app/Services.h"
 
 #include "app/TraceCtl.h"
+#include "app/Version.h"
 #include "config/IniFile.h"
 #include "control/Acceptor.h"
 #include "control/CtrlSrv.h"
 #include "control/HeartBeat.h"
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
+#include "monitoring/MonitoringCtl.h"
 #include "slots/Slots.h"
 #include "slots/TrunkSlot.h"
 
 #include <iostream>
 
-// The board control services, the slot kinds other than the trunks and
-// the monitoring service are not part of this build. Each step below names, in order, the
-// calls it makes once they are; a control service that does not exist is
-// simply not bound.
+// The board control services and the slot kinds other than the trunks are
+// not part of this build. Each step below names, in order, the calls it
+// makes once they are; a control service that does not exist is simply not
+// bound.
 
 namespace Services {
 
@@ -43,8 +45,9 @@ void CreateHardware() {
 }
 
 void CreateMonitoring(IniFile::File& config) {
-  // MonitoringCtl::instance().Configure(config)
-  (void)config;
+  Monitoring::traceSwitch(&traces.monitoring.internal);
+  MonitoringCtl::softwareBuild(Version::current.tag());
+  MonitoringCtl::instance().Configure(config);
 }
 
 void BindControl() {
@@ -53,6 +56,8 @@ void BindControl() {
   // E1Ctl::instance(), spiCtrl::instance(), MonitoringCtl::instance().
   ctrlServer.Bind(HeartBeatCtl::instance());
   ctrlServer.Bind(&Slots::instance());
+  // Last: it takes only what no other service took.
+  ctrlServer.Bind(&MonitoringCtl::instance());
 }
 
 void ActivateControl(int port) { ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port)); }

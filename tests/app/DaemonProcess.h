@@ -50,6 +50,21 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) 
   }
 }
 
+// Runs qvboard with the arguments against the stand-in board of the
+// daemon under the root; its output and error text.
+inline std::string qvboard(const std::string& root, const std::string& args) {
+  const std::string cmd =
+      "QUORVAD_ROOT=" + root + " " + QUORVAD_BINARY_DIR + "/board/qvboard " + args + " 2>&1";
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = ::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+
 // A fresh root laid out as the board's file system needs it.
 class TestRoot {
 public:
@@ -174,21 +189,6 @@ private:
   bool exited_ = false;
   int status_ = 0;
 };
-
-// What qvboard answers to a command on the stand-in board under the root
-// (its error output too).
-inline std::string qvboard(const TestRoot& root, const std::string& args) {
-  const std::string cmd =
-      "QUORVAD_ROOT=" + root.dir() + " " + QUORVAD_BINARY_DIR + "/board/qvboard " + args + " 2>&1";
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = ::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
 
 // Whether a process has a handler installed for a signal.
 inline bool catches(pid_t pid, int sig) {

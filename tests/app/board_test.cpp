@@ -12,6 +12,8 @@
 namespace {
 using namespace app_test;
 
+std::string qvboard(const TestRoot& root, const std::string& args) { return app_test::qvboard(root.dir(), args); }
+
 size_t countLines(const std::string& text) {
   size_t n = 0;
   for (char c : text) n += c == '\n';
