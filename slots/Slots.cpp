@@ -213,8 +213,7 @@ void Slots::OnDisconnect() {
   while (!live_.empty()) {
     Slot* s = live_.front();
     if (!s->is_releasing() && Destroy(s)) continue;
-    // Still there: its release runs on. (A release it set off may have
-    // taken other slots, never this one, which is at the front still.)
+    // Still there: its release runs on until the pause is over.
     park(s);
   }
   departurePause();
