@@ -5,6 +5,11 @@
 // offered to the factories in that order, and the first slot made wins.
 // The trunk factories are static objects, made before main, so they come
 // last; start-up makes the others in a fixed order after them.
+//
+// A new kind: a Slot subclass overriding the hooks it needs, and a factory
+// reached through a static instance() that answers INewSlot for its own
+// CreateParams alternative (null for anything else) and adds its counts in
+// Query; Services::CreateFactories makes it in its place in the order.
 #include <list>
 
 #include "protocol/LGCP/LGCPFwd.h"
