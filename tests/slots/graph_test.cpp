@@ -163,6 +163,40 @@ TEST_F(GraphTest, ASlotFedByItselfIsALoopThatDestroysCleanly) {
   EXPECT_EQ(cap.err(), "");
 }
 
+TEST_F(GraphTest, EventSendersCarryTheSlotNumberInTheirAlternative) {
+  send(probe(4, 1, 2));
+  Slot& s = *slot(4);
+  LGCP::TonecEvent tonec;
+  tonec.set_timestamp(9);
+  tonec.set_event().select_ced();
+  s.OnTonecEvent(tonec);
+  s.OnNumber("123");
+  s.OnActivated();
+  s.OnDeactivated();
+  s.OnAbort(512);
+  s.OnUserData({'\x01', '\x02'});
+  LGCP::VADEvent vad;
+  vad.set_vad_rx(true);
+  s.OnVADEvent(vad);
+  LGCP::SDEvent sd;
+  sd.set_sd_rx(false);
+  s.OnSDEvent(sd);
+  LGCP::RtpEvent rtp;
+  rtp.select_pd().set_value(3);
+  s.OnRtpEvent(rtp);
+  EXPECT_EQ(collect(0), (std::vector<std::string>{
+                            "{ slot 4, pdu signal : tonec : { timestamp 9, event ced : NULL } }",
+                            "{ slot 4, pdu signal : number : \"123\" }",
+                            "{ slot 4, pdu signal : activated : NULL }",
+                            "{ slot 4, pdu signal : deactivated : networkError }",
+                            "{ slot 4, pdu signal : abort : 512 }",
+                            "{ slot 4, pdu signal : userData : '01 02'H }",
+                            "{ slot 4, pdu signal : vad : { vad-rx TRUE } }",
+                            "{ slot 4, pdu signal : sd : { sd-rx FALSE } }",
+                            "{ slot 4, pdu signal : rtp : pd : { value 3, timeout 0 } }",
+                        }));
+}
+
 TEST_F(GraphTest, LogNames) {
   send(probe(7, 1, 2) + "\n" + probe(1023, 3, 4));
   std::ostringstream os;
