@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DaemonProcess.h"
+#include "DaemonProcess.h"
 
 namespace qvctl_test {
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "Messages.h"
-#include "app/DaemonProcess.h"
+#include "DaemonProcess.h"
 #include "control/ControlTestUtil.h"
 #include "control/QvctlTestUtil.h"
 

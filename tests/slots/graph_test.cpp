@@ -5,6 +5,7 @@
 
 #include "SlotsTestUtil.h"
 #include "board/Hal.h"
+#include "hardware/HwTestUtil.h"
 
 using namespace slots_test;
 using Board::Hal;
@@ -21,10 +22,9 @@ std::vector<std::string> calls() {
 // "drive ch=byte".
 std::vector<std::string> switched(Board::StandIn& board) {
   std::vector<std::string> out;
-  for (const auto& e : board.logEntries({HwMux::kConnect, HwMux::kWrite})) {
-    const uint32_t a = Board::wordBE(e.in, 0), b = Board::wordBE(e.in, 1);
-    out.push_back((e.word == HwMux::kConnect ? "connect " + std::to_string(a) + "<-" : "drive " + std::to_string(a) + "=") +
-                  std::to_string(b));
+  for (const hwtest::Req& r : hwtest::requests(board, {HwMux::kConnect, HwMux::kWrite})) {
+    const std::string a = std::to_string(r.words.at(0)), b = std::to_string(r.words.at(1));
+    out.push_back(r.word == HwMux::kConnect ? "connect " + a + "<-" + b : "drive " + a + "=" + b);
   }
   board.clearLog();
   return out;
