@@ -13,12 +13,13 @@
 #include "hardware/HwMux.h"
 #include "hardware/SpiCtrl.h"
 #include "monitoring/MonitoringCtl.h"
+#include "slots/Slots.h"
+#include "slots/TrunkSlot.h"
 
 #include <iostream>
 
-// The slot framework and the board control services are not part of this
-// build. Each step below names, in order, the calls it makes once they are;
-// a control service that does not exist is simply not bound.
+// The slot kinds other than the trunks are not part of this build. Each
+// step below names, in order, the calls it makes once they are.
 
 namespace Services {
 
@@ -27,6 +28,9 @@ void DisableClockControl() {
 }
 
 void CreateFactories() {
+  // The trunk factories are static objects, made before main, so they end
+  // the list.
+  TrunkFactory::Link();
   // Each factory links itself at the head of the factory list when it is
   // made, so the last one made heads it. In this order:
   //   MapFactory, PstnFactory, RtpFactory, ModemFactory,
@@ -48,10 +52,8 @@ void CreateMonitoring(IniFile::File& config) {
 }
 
 void BindControl() {
-  // In this order, once they exist: HeartBeatCtl::instance(),
-  // Slots::instance(), HwTests::instance(), BusCtl::instance(),
-  // E1Ctl::instance(), spiCtrl::instance(), MonitoringCtl::instance().
   ctrlServer.Bind(HeartBeatCtl::instance());
+  ctrlServer.Bind(&Slots::instance());
   ctrlServer.Bind(HwTests::instance());
   ctrlServer.Bind(BusCtl::instance());
   ctrlServer.Bind(E1Ctl::instance());
@@ -64,8 +66,6 @@ void ActivateControl(int port) { ctrlServer.Activate(new Control::AcceptorNetChe
 
 void DeactivateControl() { ctrlServer.Deactivate(); }
 
-void UpdateHardwareResources() {
-  // Slots::instance().UpdateHardwareResources()
-}
+void UpdateHardwareResources() { Slots::instance().UpdateHardwareResources(); }
 
 }  // namespace Services

@@ -39,9 +39,10 @@ class Controller {
       split();
     }
   }
-  // The raw frame of the answer to seq.
-  std::string answer(int seq) {
-    const std::string want = "{ seq " + std::to_string(seq) + ", pdu response";
+  // The raw frame of the answer to seq (on slot, when given).
+  std::string answer(int seq, int slot = -1) {
+    const std::string want = "{ seq " + std::to_string(seq) +
+                             (slot < 0 ? "" : ", slot " + std::to_string(slot)) + ", pdu response";
     if (!readUntil(want, 5000)) return "no answer";
     return ctl_test::hex(frames_[seen_ - 1]);
   }
@@ -155,6 +156,12 @@ TEST_F(ServicesDaemon, TrunkStatusCasAndSpiStatusInRealTime) {
   ctl.send("{ seq 1, pdu command : ioctl : cas : { channel { path 1, timeslot 3 }, cmd open : 5 } }");
   EXPECT_EQ(ctl.answer(1), "03 00 00 08 80 01 01 40");
   EXPECT_EQ(board("cas slot 1 3"), "1/3 enabled tx 5 rx 0\n");
+  // An ioctl that names a slot is the slots' business, never the trunks'.
+  ctl.send("{ seq 2, slot 9, pdu command : ioctl : cas : { channel { path 2, timeslot 4 }, cmd open : 5 } }");
+  // seq and slot present (11), seq 01 02, slot 9 in two octets, response
+  // 01, error 1, no extension 0, slotNotExists 3 of 0..12: 0011.
+  EXPECT_EQ(ctl.answer(2, 9), "03 00 00 0A C0 01 02 00 09 63");
+  EXPECT_EQ(board("cas slot 2 4"), "2/4 disabled tx 0 rx 0\n");
   EXPECT_EQ(board("cas rx 1 3 9"), "sent to 1 open file(s)\n");
   ASSERT_TRUE(ctl.readUntil("{ pdu signal : cas : { channel { path 1, timeslot 3 }, rx 9, tx 5 } }", 3000));
   // path 1, timeslot 3, rx 9, tx 5 after the choice bits 23 80.
