@@ -1,0 +1,59 @@
+// libFuzzer target: the receive path of the Q.921 link. The first octet
+// picks the side, BRI mode and whether frames are traced; the rest is a
+// series of records, each a length octet and that many octets: a frame
+// received, or (length octet with bit 7 set) a layer-3 message to send.
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+#include "hardware/HDLC.h"
+#include "signalling/LAPD.h"
+
+namespace {
+
+struct Sink : GenericHDLC {
+  unsigned frames = 0;
+  bool hdlc_transmit(Packet& f) override {
+    if (f.length() < 3) std::abort();  // every frame has an address and a control field
+    ++frames;
+    return frames % 5 != 0;  // refuse now and then
+  }
+  bool is_open() const override { return true; }
+  bool is_ready() const override { return true; }
+};
+
+struct Quiet {
+  std::ostringstream sink;
+  std::streambuf* old = std::clog.rdbuf(sink.rdbuf());
+  ~Quiet() { std::clog.rdbuf(old); }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
+  if (size == 0) return 0;
+  Quiet quiet;
+  Sink sink;
+  ISDN::LAPD link(data[0] & 1 ? ISDN::Side::network : ISDN::Side::user, data[0] & 2 ? 4 : 0);
+  if (data[0] & 4) link.change_to_bri();
+  link.hdlc(&sink);
+  if (data[0] & 8) link.local_activate();
+  std::size_t pos = 1;
+  while (pos < size) {
+    unsigned len = data[pos] & 0x7F;
+    bool send = data[pos] & 0x80;
+    ++pos;
+    if (len > size - pos) len = unsigned(size - pos);
+    Packet p;
+    p.reserve_head(send ? 4 : 0);
+    for (unsigned i = 0; i < len; ++i) p.put8(data[pos + i]);
+    pos += len;
+    if (send) link.message(p);
+    else link.receive(p);
+    link.on_hdlc_ready();
+  }
+  ACP::IsdnLinkInfo info;
+  link.GetInfo(info);
+  return 0;
+}
