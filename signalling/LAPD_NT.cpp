@@ -53,6 +53,7 @@ void LAPD_NT_user::assign() {
   }
   if (logs()) std::clog << ext::header(this) << "assigned" << std::endl;
   vr_ = va_ = vs_ = 0;
+  rejected_ = false;
   state_ = Assigned;
   txU(SABME, true, true);
   busy_ = check_ = false;
@@ -100,9 +101,12 @@ void LAPD_NT_user::receive(const Packet& f, bool cr) {
       case RR:
         if (logs()) std::clog << ext::header(this) << "received RR frame" << std::endl;
         if (command && pf) txS(RR, true, false);
-        if (!ackQueue(nr)) return unassign();
-        setUnbusy();
-        idle();
+        {
+          const Seq before = va_;
+          if (!ackQueue(nr)) return unassign();
+          setUnbusy();
+          afterAck(va_ != before);
+        }
         return;
       case RNR:
         if (logs()) std::clog << ext::header(this) << "received RNR frame" << std::endl;
@@ -115,7 +119,8 @@ void LAPD_NT_user::receive(const Packet& f, bool cr) {
       case REJ:
         if (logs()) std::clog << ext::header(this) << "received REJ frame" << std::endl;
         if (command && pf) txS(RR, true, false);
-        if (!ackQueue(nr - Seq(1))) return unassign();
+        // REJ acknowledges what comes before N(R) and asks for the rest.
+        if (!ackQueue(nr)) return unassign();
         retransmit();
         setUnbusy();
         state_ = WaitAnswer;
@@ -132,6 +137,7 @@ void LAPD_NT_user::receive(const Packet& f, bool cr) {
       if (!command) return;
       if (logs()) std::clog << ext::header(this) << "received SABME frame" << std::endl;
       vr_ = va_ = vs_ = 0;
+      rejected_ = false;
       if (pf) txU(UA, true, false);
       drain(ack_);
       setUnbusy();
@@ -162,37 +168,71 @@ void LAPD_NT_user::onIFrame(const Packet& info, bool p, Seq ns, Seq nr) {
   if (logs()) std::clog << ext::header(this) << "received I frame" << std::endl;
   if (ns == vr_) {
     ++vr_;
+    rejected_ = false;
     if (p) txS(RR, true, false);
     if (info.length() < 4) return;
     callref_ = info[2] & 0x7F;
     Packet up = info;
     lapd_->send_to_layer3(up);
-  } else {
+  } else if (!rejected_) {
+    // One REJ per gap: answering every frame behind the gap with another
+    // REJ makes the terminal resend its whole window each time.
+    rejected_ = true;
     txS(REJ, p, false);
+  } else if (p) {
+    txS(RR, true, false);
   }
-  if (ackQueue(nr)) idle();
+  const Seq before = va_;
+  if (ackQueue(nr)) afterAck(va_ != before);
   else unassign();
+}
+
+bool LAPD_NT_user::sendHeld() {
+  bool sent = false;
+  Packet m;
+  while (!busy_ && !windowFull() && out_.get(&m)) {
+    sendI(m);
+    sent = true;
+  }
+  return sent;
+}
+
+void LAPD_NT_user::afterAck(bool advanced) {
+  if (sendHeld()) advanced = true;
+  if (vs_ == va_) {
+    idle();
+    return;
+  }
+  // Frames are still out: keep waiting for their acknowledgement, so that
+  // the retry timer resends them if it does not come; an answer that
+  // acknowledges nothing new does not put the retry off.
+  if (advanced || state_ != WaitAnswer) {
+    state_ = WaitAnswer;
+    retries_ = 0;
+    linkTimer_.set(kRetryMs, &LAPD_NT_user::onTimer, this);
+  }
 }
 
 bool LAPD_NT_user::ackQueue(Seq nr) {
   if (logs()) std::clog << ext::header(this) << "ack queue" << std::endl;
-  const unsigned r = nr, a = va_, s = vs_;
-  if (r == a) return true;
-  if (s >= a) {
-    if (r < a) return false;
-  } else if (r > s && r < a) {
-    return false;
-  }
-  va_ = nr - Seq(1);
-  unsigned drop = (r - ((s - ack_.count()) & 127)) & 127;
+  if (nr == va_) return true;
+  // N(R) acknowledges the frames before it: it must lie between the oldest
+  // unacknowledged frame and the next to send. V(A) becomes N(R) itself,
+  // so that "all acknowledged" reads V(S) = V(A) and the idle poll goes out.
+  if (!inWindow(va_, nr, vs_)) return false;
+  const Seq oldest = vs_ - Seq(ack_.count());
+  unsigned drop = unsigned(nr - oldest);
   while (drop-- && ack_.get(nullptr)) {
   }
+  va_ = nr;
   return true;
 }
 
 bool LAPD_NT_user::message(const Packet& m) {
   if (!is_assigned() || m.null() || m.length() < 4 || callref_ != (m[2] & 0x7F)) return false;
-  if (busy_) {
+  // Beyond k outstanding frames a lost one could not be sent again: the
+  // rest wait for acknowledgements, as they do for a busy terminal.
+  if (busy_ || windowFull()) {
     if (out_.count() >= kHeld) out_.get(nullptr);
     out_.put(m);
     return true;
@@ -224,8 +264,7 @@ void LAPD_NT_user::setUnbusy() {
     idle();
     return;
   }
-  Packet m;
-  while (out_.get(&m)) sendI(m);
+  sendHeld();
   retries_ = 0;
   state_ = WaitAnswer;
   linkTimer_.set(kRetryMs, &LAPD_NT_user::onTimer, this);
@@ -236,8 +275,13 @@ void LAPD_NT_user::retransmit() {
   for (unsigned i = ack_.count(); i > 0; --i) {
     Packet f;
     ack_.get(&f);
+    // The stored N(R) is what was due when the frame first went; the
+    // terminal has since moved its V(A) on and would take the old one for
+    // an N(R) error.
+    if (f.length() >= 4) f.data()[3] = static_cast<unsigned char>(unsigned(vr_) << 1 | 1);
     ack_.put(f);
-    lapd_->send_to_layer1(f);
+    Packet out = f;
+    lapd_->send_to_layer1(out);
   }
 }
 

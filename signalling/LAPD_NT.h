@@ -72,6 +72,9 @@ class LAPD_NT_user {
   void retransmit();
   void sendI(const Packet& m);
   void idle();
+  void afterAck(bool advanced);
+  bool sendHeld();
+  bool windowFull() const { return unsigned(vs_ - va_) >= kWindow; }
   void txU(unsigned char code, bool pf, bool command);
   void txS(unsigned char code, bool pf, bool command);
 
@@ -85,6 +88,7 @@ class LAPD_NT_user {
   unsigned retries_ = 0;
   unsigned char callref_ = 0;
   bool busy_ = false;
+  bool rejected_ = false;  // a REJ went out for the current gap
   unsigned log_ = 0;
   CleanQueue<Packet, 135> out_;
   CleanQueue<Packet, kWindow> ack_;

@@ -155,4 +155,46 @@ TEST_F(LapdNtTest, TerminalFramesDriveTheEndpoint) {
   EXPECT_EQ(nt_.find_Tei(64), nullptr);
 }
 
+// Seven frames out at most, resent with the N(R) that is due now, and one
+// REJ per gap: a terminal running Q.921 must find nothing to object to.
+TEST_F(LapdNtTest, WindowRetransmissionAndRejectFollowTheTerminal) {
+  assignTerminals(1);
+  rx("00 81 00 00 08 01 01 05");  // N(S)=0: call reference 1
+  nt_.rec.take();
+  for (unsigned i = 0; i < 8; ++i) {
+    char m[24];
+    std::snprintf(m, sizeof m, "08 01 81 7B %02X", i);  // INFORMATION
+    l3(m);
+  }
+  V s = sent();
+  ASSERT_EQ(s.size(), 7u);  // the eighth waits for room
+  EXPECT_EQ(s[0], "02 81 00 03 08 01 81 7B 00");
+  EXPECT_EQ(s[6], "02 81 0C 03 08 01 81 7B 06");
+  rx("02 81 01 04");  // RR response N(R)=2
+  EXPECT_EQ(sent(), V{"02 81 0E 03 08 01 81 7B 07"});
+
+  rx("00 81 02 04 08 01 01 06");  // their N(S)=1: V(R) becomes 2
+  EXPECT_EQ(nt_.rec.take(), V{"msg 08 01 01 06"});
+  rx("02 81 09 04");  // REJ N(R)=2: 2 to 7 again, N(R) now 2
+  s = sent();
+  ASSERT_EQ(s.size(), 6u);
+  EXPECT_EQ(s[0], "02 81 04 05 08 01 81 7B 02");
+  EXPECT_EQ(s[5], "02 81 0E 05 08 01 81 7B 07");
+
+  rx("00 81 06 04 08 01 01 07");  // N(S)=3 where 2 is due
+  EXPECT_EQ(sent(), V{"00 81 09 04"});
+  rx("00 81 08 04 08 01 01 08");  // the same gap: no second REJ
+  EXPECT_TRUE(sent().empty());
+  rx("00 81 08 05 08 01 01 08");  // P=1: RR F=1
+  EXPECT_EQ(sent(), V{"00 81 01 05"});
+  EXPECT_TRUE(nt_.rec.take().empty());
+
+  rx("02 81 01 10");  // RR N(R)=8: all acknowledged, the next poll is an RR
+  elapse(10000);
+  EXPECT_EQ(sent(), V{"02 81 01 05"});
+  rx("02 81 01 11");  // polled answer: still 8
+  EXPECT_TRUE(sent().empty());
+  EXPECT_EQ(nt_.endpoint(0).ackQueued(), 0u);
+}
+
 }  // namespace
