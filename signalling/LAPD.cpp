@@ -1043,16 +1043,20 @@ bool LAPD::txIFrame(const Packet& message, bool p) {
   return xmit(f);
 }
 
-void LAPD::txIdentity(TeiMessage type, unsigned ri, unsigned ai) {
-  Packet f = newFrame();
-  f.put8(side_ == Side::user ? 0xFC : 0xFE);
-  f.put8(0xFF);
+void putIdentity(Packet& f, bool fromNetwork, unsigned ri, TeiMessage type, unsigned ai) {
+  f.put8(static_cast<unsigned char>(kTeiSapi << 2 | (fromNetwork ? 2 : 0)));
+  f.put8(kGroupTei << 1 | 1);
   f.put8(UI);
   f.put8(kManagementId);
   f.put8(static_cast<unsigned char>(ri & 0xFF));
   f.put8(static_cast<unsigned char>(ri >> 8 & 0xFF));
   f.put8(type);
   f.put8(static_cast<unsigned char>(ai << 1 | 1));
+}
+
+void LAPD::txIdentity(TeiMessage type, unsigned ri, unsigned ai) {
+  Packet f = newFrame();
+  putIdentity(f, side_ == Side::network, ri, type, ai);
   xmit(f);
 }
 

@@ -73,6 +73,11 @@ enum TeiMessage : unsigned char {
   IdentityVerify = 7,
 };
 
+// Appends the 8 octets of a TEI management message (a UI frame on SAPI
+// 63, group TEI 127) to f: first octet 0xFC from the user side, 0xFE from
+// the network side; Ri low-order octet first.
+void putIdentity(Packet& f, bool fromNetwork, unsigned ri, TeiMessage type, unsigned ai);
+
 // Frame codes: S frames (with N(R) in the next octet) and U frames (P/F clear).
 enum Code : unsigned char {
   RR = 0x01, RNR = 0x05, REJ = 0x09,

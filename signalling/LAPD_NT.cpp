@@ -488,14 +488,7 @@ void LAPD_NT::checkAllTei() {
 
 void LAPD_NT::tx_identity(unsigned ri, unsigned ai, TeiMessage type) {
   Packet f = newFrame();
-  f.put8(0xFE);
-  f.put8(0xFF);
-  f.put8(UI);
-  f.put8(kManagementId);
-  f.put8(static_cast<unsigned char>(ri & 0xFF));
-  f.put8(static_cast<unsigned char>(ri >> 8 & 0xFF));
-  f.put8(type);
-  f.put8(static_cast<unsigned char>(ai << 1 | 1));
+  putIdentity(f, true, ri, type, ai);
   transmit(f);
 }
 
