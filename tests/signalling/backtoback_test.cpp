@@ -22,10 +22,24 @@ namespace {
 using lapdtest::frame;
 using lapdtest::Recording;
 
+// Every frame either side sends, checked against Q.921 on its way out.
+struct Checked : GenericHDLC {
+  HDLC* hdlc = nullptr;
+  bool network = false;
+  std::vector<std::string> faults;
+  bool hdlc_transmit(Packet& f) override {
+    std::string fault = lapdtest::q921Fault(f, network);
+    if (!fault.empty()) faults.push_back(fault + ": " + lapdtest::hex(f));
+    return hdlc->hdlc_transmit(f);
+  }
+  bool is_open() const override { return hdlc->is_open(); }
+  bool is_ready() const override { return hdlc->is_ready(); }
+};
+
 // The network side on its own HDLC channel.
 struct NetworkOnHdlc : Recording<ISDN::LAPD_NT>, HDLC::Notify {
-  HDLC* hdlc = nullptr;
-  void transmit(Packet& p) override { hdlc->hdlc_transmit(p); }
+  Checked out;
+  void transmit(Packet& p) override { out.hdlc_transmit(p); }
   void on_hdlc_receive(Packet& f) override { receive(f); }
   void on_hdlc_error(Cause::Type) override {}
   void on_hdlc_ready() override {}
@@ -45,9 +59,11 @@ class BackToBack : public testboard::StandInTest {
     StandInTest::SetUp();
     HwMux::instance();
     user_.change_to_bri();
-    user_.hdlc(&hu_);
+    userOut_.hdlc = &hu_;
+    user_.hdlc(&userOut_);
     hu_.bind(&user_);
-    net_.hdlc = &hn_;
+    net_.out.hdlc = &hn_;
+    net_.out.network = true;
     hn_.bind(&net_);
     hu_.params({1, 2, 301, 300, HDLC::bri});
     hn_.params({2, 2, 303, 302, HDLC::bri});
@@ -94,6 +110,7 @@ class BackToBack : public testboard::StandInTest {
 
   Mux::TestClock clock_{Mux::TestClock::Manual};
   HDLC hu_, hn_;
+  Checked userOut_;
   Recording<ISDN::LAPD> user_{ISDN::Side::user, 0u};
   NetworkOnHdlc net_;
   uint32_t cu_ = 0, cn_ = 0;
@@ -147,6 +164,8 @@ TEST_P(LossyBackToBack, LayerThreeMessagesSurviveLostFrames) {
   // is set up again loses what it had not got acknowledged).
   pass(45000);
   EXPECT_GT(board().mcc().dropped(cu_) + board().mcc().dropped(cn_), 10u);
+  EXPECT_EQ(userOut_.faults, std::vector<std::string>{});
+  EXPECT_EQ(net_.out.faults, std::vector<std::string>{});
   if (GetParam().complete) {
     EXPECT_EQ(messages(net_.rec), fromUser);
     EXPECT_EQ(messages(user_.rec), fromNet);

@@ -20,7 +20,12 @@ using V = std::vector<std::string>;
 
 struct Network : lapdtest::Recording<ISDN::LAPD_NT> {
   std::vector<std::string> wire;
-  void transmit(Packet& p) override { wire.push_back(hex(p)); }
+  std::vector<std::string> faults;
+  void transmit(Packet& p) override {
+    std::string fault = lapdtest::q921Fault(p, true);
+    if (!fault.empty()) faults.push_back(fault + ": " + hex(p));
+    wire.push_back(hex(p));
+  }
 };
 
 std::string request(unsigned ri, unsigned ai) {
@@ -31,6 +36,7 @@ std::string request(unsigned ri, unsigned ai) {
 
 class LapdNtTest : public ::testing::Test {
  protected:
+  void TearDown() override { EXPECT_EQ(nt_.faults, V{}); }
   void rx(const std::string& h) {
     Packet p = frame(h);
     nt_.receive(p);

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,7 @@ struct FlowCount : ISDN::LAPD::Notify {
 class LapdTest : public ::testing::Test {
  protected:
   void SetUp() override { link_.hdlc(&wire_); }
+  void TearDown() override { EXPECT_EQ(wire_.faults, V{}); }
   void rx(const std::string& h) {
     Packet p = frame(h);
     link_.receive(p);
@@ -313,6 +315,34 @@ TEST_F(LapdTest, TracesFramesWithTheirDirection) {
             std::string::npos) << t;
   EXPECT_NE(t.find("LAPD[4] : change state \"TEI assigned\" -> \"Multiple frame established\"\n"),
             std::string::npos) << t;
+}
+
+TEST_F(LapdTest, StatusCarriesTheStateItWasTakenIn) {
+  establishByPeer();
+  tx(msg(1));
+  ISDN::LAPD::Status st(&link_, "x");
+  link_.local_deactivate();  // changes nothing in the status
+  std::ostringstream o;
+  st.out(o);
+  EXPECT_EQ(o.str(),
+            "x\n   - state: Multiple frame established"
+            "\n   - self: TEI=0, SAPI=0, busy=0"
+            "\n   - peer: TEI=0, SAPI=0, busy=0"
+            "\n   - counters: VS=1, VA=0, VR=0, RC=0"
+            "\n   - internal signals: AckRQ=0, RetrRQ=0, QueuedUp=0"
+            "\n   - flags: L3Initiated=0, Establishable=1, RejectException=0"
+            "\n   - timers: T200 running, T202 stopped, T203 stopped");
+}
+
+TEST(Q921Check, FindsWhatBreaksTheRules) {
+  EXPECT_EQ(lapdtest::q921Fault(frame("00 01 7F"), false), "");
+  EXPECT_EQ(lapdtest::q921Fault(frame("02 01 7F"), true), "");
+  EXPECT_NE(lapdtest::q921Fault(frame("02 01 7F"), false), "");  // a user SABME with C/R 1
+  EXPECT_NE(lapdtest::q921Fault(frame("01 01 7F"), false), "");
+  EXPECT_NE(lapdtest::q921Fault(frame("00 00 7F"), false), "");
+  EXPECT_NE(lapdtest::q921Fault(frame("00 01 01"), false), "");
+  EXPECT_NE(lapdtest::q921Fault(frame("00 01 00 00"), false), "");
+  EXPECT_NE(lapdtest::q921Fault(frame("FC FF 03 0F 00 00 08 FF"), false), "");
 }
 
 // A slot may drop its link when told that the link went down.
