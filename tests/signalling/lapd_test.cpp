@@ -398,6 +398,8 @@ TEST_F(BriTest, RemoveThenAssignThenEstablishByTheNetwork) {
   EXPECT_EQ(state(), ISDN::AssignAwaitingTei);
   rx("FE FF 03 0F " + std::string(ri == "00 00" ? "01 00" : "00 00") + " 02 81");  // someone else's
   EXPECT_EQ(state(), ISDN::AssignAwaitingTei);
+  rx("FE FF 03 0F " + ri + " 02 FF");  // the group TEI is nobody's own
+  EXPECT_EQ(state(), ISDN::AssignAwaitingTei);
   rx("FE FF 03 0F " + ri + " 02 81");  // identity assigned: TEI 64
   EXPECT_EQ(state(), ISDN::TeiAssigned);
   EXPECT_EQ(link_.fullState().selfTEI, 64);
@@ -446,6 +448,23 @@ TEST_F(BriTest, FiveUnansweredRequestsEndTheProcedure) {
   std::string ri = request(s[0]);
   rx("FE FF 03 0F " + ri + " 02 85");  // TEI 66
   EXPECT_EQ(sent(), V{"00 85 7F"});
+}
+
+// With no TEI, a message from layer 3 has to ask for one, or it would wait
+// in a state that nothing leaves.
+TEST_F(BriTest, MessageWithoutTeiAsksForOne) {
+  removeAll();
+  for (int i = 0; i < 5; ++i) elapse(2000);
+  sent();
+  ASSERT_EQ(state(), ISDN::TeiUnassigned);
+  tx(msg(1));
+  V s = sent();
+  ASSERT_EQ(s.size(), 1u);
+  std::string ri = request(s[0]);
+  EXPECT_EQ(state(), ISDN::AssignAwaitingTei);
+  rx("FE FF 03 0F " + ri + " 02 81");
+  rx("02 81 7F");  // the network sets the link up: the message goes
+  EXPECT_EQ(sent(), (V{"02 81 73", "00 81 00 00 " + msg(1)}));
 }
 
 TEST_F(BriTest, LayerThreeUiStartsEstablishmentAndPriIgnoresUi) {
