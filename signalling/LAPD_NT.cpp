@@ -103,9 +103,10 @@ void LAPD_NT_user::receive(const Packet& f, bool cr) {
         if (command && pf) txS(RR, true, false);
         {
           const Seq before = va_;
+          const bool waiting = state_ == WaitAnswer;
           if (!ackQueue(nr)) return unassign();
-          setUnbusy();
-          afterAck(va_ != before);
+          clearBusy();
+          afterAck(va_ != before, waiting);
         }
         return;
       case RNR:
@@ -183,7 +184,8 @@ void LAPD_NT_user::onIFrame(const Packet& info, bool p, Seq ns, Seq nr) {
     txS(RR, true, false);
   }
   const Seq before = va_;
-  if (ackQueue(nr)) afterAck(va_ != before);
+  const bool waiting = state_ == WaitAnswer;
+  if (ackQueue(nr)) afterAck(va_ != before, waiting);
   else unassign();
 }
 
@@ -197,7 +199,7 @@ bool LAPD_NT_user::sendHeld() {
   return sent;
 }
 
-void LAPD_NT_user::afterAck(bool advanced) {
+void LAPD_NT_user::afterAck(bool advanced, bool waiting) {
   if (sendHeld()) advanced = true;
   if (vs_ == va_) {
     idle();
@@ -205,8 +207,8 @@ void LAPD_NT_user::afterAck(bool advanced) {
   }
   // Frames are still out: keep waiting for their acknowledgement, so that
   // the retry timer resends them if it does not come; an answer that
-  // acknowledges nothing new does not put the retry off.
-  if (advanced || state_ != WaitAnswer) {
+  // acknowledges nothing new does not put the pending retry off.
+  if (advanced || !waiting) {
     state_ = WaitAnswer;
     retries_ = 0;
     linkTimer_.set(kRetryMs, &LAPD_NT_user::onTimer, this);
@@ -257,9 +259,13 @@ void LAPD_NT_user::sendI(const Packet& m) {
   lapd_->send_to_layer1(out);
 }
 
-void LAPD_NT_user::setUnbusy() {
+void LAPD_NT_user::clearBusy() {
   if (busy_ && logs()) std::clog << ext::header(this) << "set unbusy" << std::endl;
   busy_ = false;
+}
+
+void LAPD_NT_user::setUnbusy() {
+  clearBusy();
   if (out_.empty()) {
     idle();
     return;

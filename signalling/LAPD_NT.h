@@ -72,7 +72,9 @@ class LAPD_NT_user {
   void retransmit();
   void sendI(const Packet& m);
   void idle();
-  void afterAck(bool advanced);
+  // After an accepted N(R): send what waits, then idle or wait for answers.
+  void afterAck(bool advanced, bool waiting);
+  void clearBusy();
   bool sendHeld();
   bool windowFull() const { return unsigned(vs_ - va_) >= kWindow; }
   void txU(unsigned char code, bool pf, bool command);
