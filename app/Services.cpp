@@ -5,6 +5,7 @@
 #include "control/Acceptor.h"
 #include "control/CtrlSrv.h"
 #include "control/HeartBeat.h"
+#include "hardware/DSProcReceiver.h"
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 
@@ -34,6 +35,7 @@ void CreateFactories() {
 
 void CreateHardware() {
   HDLC::traceSwitch(&traces.signalling.hdlc);
+  Hardware::DSProcReceiverService::traceSwitch(&traces.signalling.events);
   HwMux::instance();
 }
 
