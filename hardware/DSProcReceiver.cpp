@@ -342,28 +342,8 @@ void DSProcReceiverService::dispatch(const uint8_t* rec) {
 }
 
 void DSProcReceiverService::OnEvent(int, short revents) {
-  // A hang-up or an error is read too: the read tells what became of the
-  // device, where ignoring it would have the loop report it for ever.
-  if (!(revents & (POLLIN | POLLERR | POLLHUP))) return;
-  while (isOpen()) {
-    uint8_t rec[kEventSize];
-    ssize_t n = Device::read(event_.lowlevel_fd(), rec, sizeof rec);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    if (n <= 0) {
-      // The device is gone (an end of file is no record either): drop it
-      // rather than poll a dead descriptor; configuring opens it again.
-      Errno e(n < 0 ? errno : EIO);
-      std::cerr << "fail to read from dsproc: " << e << std::endl;
-      event_.Release();
-      return;
-    }
-    if (size_t(n) < kEventSize) {
-      std::cerr << "dsproc: short event record of " << n << " bytes, dropped" << std::endl;
-      continue;
-    }
-    dispatch(rec);
-  }
+  readEventRecords(event_, revents, kEventSize, "dsproc",
+                   [this](const uint8_t* rec) { dispatch(rec); });
 }
 
 // ---------------------------------------------------------------------------

@@ -16,13 +16,6 @@ using testboard::StandInTest;
 
 namespace {
 
-bool littleEndian() {
-  const uint16_t one = 1;
-  uint8_t b;
-  std::memcpy(&b, &one, 1);
-  return b == 1;
-}
-
 std::string readRecord(int fd) {
   char buf[64];
   ssize_t n = Device::read(fd, buf, sizeof buf);
@@ -30,7 +23,7 @@ std::string readRecord(int fd) {
 }
 
 TEST_F(StandInTest, DspDeviceCommandsInjectHostOrderRecords) {
-  if (!littleEndian()) GTEST_SKIP() << "records worked out for a little-endian host";
+  if (!testboard::littleEndian()) GTEST_SKIP() << "records worked out for a little-endian host";
   int dtmf = Device::open("/dev/dtmf", O_RDONLY | O_NONBLOCK);
   int dsp = Device::open("/dev/dsp", O_RDWR | O_NONBLOCK);
   ASSERT_GE(dtmf, 0);

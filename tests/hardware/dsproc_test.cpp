@@ -20,13 +20,6 @@ using hwtest::runUntil;
 
 namespace {
 
-bool littleEndian() {
-  const uint16_t one = 1;
-  uint8_t b;
-  std::memcpy(&b, &one, 1);
-  return b == 1;
-}
-
 // A record of host-order 32-bit words.
 std::string words(std::initializer_list<uint32_t> w) {
   std::string out;
@@ -120,7 +113,7 @@ TEST_F(DSProcTest, EnableFamilyShortCutsOnlyAKnownState) {
 }
 
 TEST_F(DSProcTest, ConfigurationRecordsFollowTheDriverVersion) {
-  if (!littleEndian()) GTEST_SKIP() << "records worked out for a little-endian host";
+  if (!testboard::littleEndian()) GTEST_SKIP() << "records worked out for a little-endian host";
   Receiver r(9);
   Capture err(std::cerr), log(std::clog);
   LGCP::VADParams v1(LGCP::VADParams::v1::id);

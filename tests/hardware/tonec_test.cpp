@@ -20,13 +20,6 @@ using hwtest::runUntil;
 
 namespace {
 
-bool littleEndian() {
-  const uint16_t one = 1;
-  uint8_t b;
-  std::memcpy(&b, &one, 1);
-  return b == 1;
-}
-
 struct Receiver : TonecReceiver {
   explicit Receiver(uint32_t ts) : ts(ts) {}
   void tonec_event(Params const& p) override { events.push_back({p.code, p.timestamp}); }
@@ -100,7 +93,7 @@ LGCP::TranslateDtmfParams digits(std::vector<std::pair<int, int>> tones) {
 }
 
 TEST_F(TonecTest, ConfigurationRecordsAreHostOrderWithSilenceBeforeNoise) {
-  if (!littleEndian()) GTEST_SKIP() << "records worked out for a little-endian host";
+  if (!testboard::littleEndian()) GTEST_SKIP() << "records worked out for a little-endian host";
   Receiver r(7);
   LGCP::DTMFParams p;
   p.set_threshold().set_twist(0x0102);
