@@ -311,6 +311,29 @@ TEST_F(TonecTest, WaitToneDuringAPlayoutEndsThePlayoutSoItCanBeCancelled) {
   EXPECT_EQ(r.completed, 1);
 }
 
+TEST_F(TonecTest, AReceiverDeletedDuringDeliveryGetsNoMoreRecords) {
+  // The first receiver's event deletes it and the second one; the
+  // second's record, read in the same pass, finds nobody.
+  struct Deleter : Receiver {
+    using Receiver::Receiver;
+    void tonec_event(Params const&) override {
+      delete victim;
+      delete this;
+    }
+    Receiver* victim = nullptr;
+  };
+  auto* d = new Deleter(71);
+  auto* second = new Receiver(72);
+  d->victim = second;
+  ASSERT_TRUE(d->enableDTMF(true));
+  ASSERT_TRUE(second->enableDTMF(true));
+  Capture err(std::cerr);
+  dtmf().inject(71, 1, 0);
+  dtmf().inject(72, 2, 0);
+  settle();
+  EXPECT_EQ(err.text(), "receive tonec event from unknown timeslot 72\n");
+}
+
 TEST_F(TonecTest, ShortRecordsAreDroppedAndALostDeviceIsReopenedByConfiguration) {
   Receiver r(61);
   ASSERT_TRUE(r.enableDTMF(true));
