@@ -7,6 +7,7 @@
 #include "control/CtrlSrv.h"
 #include "control/HeartBeat.h"
 #include "hardware/BusCtl.h"
+#include "hardware/DSProcReceiver.h"
 #include "hardware/E1Ctl.h"
 #include "hardware/HDLC.h"
 #include "hardware/HwTests.h"
@@ -42,6 +43,7 @@ void CreateFactories() {
 
 void CreateHardware() {
   HDLC::traceSwitch(&traces.signalling.hdlc);
+  Hardware::DSProcReceiverService::traceSwitch(&traces.signalling.events);
   HwMux::instance();
 }
 

@@ -1,3 +1,5 @@
+#include "board/Dsp.h"
+#include "board/Dtmf.h"
 #include "board/E1Cas.h"
 #include "board/Hal.h"
 #include "board/Maintenance.h"
@@ -13,6 +15,8 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<Mcc>(board));
   board.add(std::make_unique<Maintenance>(board));
   board.add(std::make_unique<E1Cas>(board));
+  board.add(std::make_unique<Dtmf>(board));
+  board.add(std::make_unique<Dsp>(board));
 }
 
 }  // namespace Board
