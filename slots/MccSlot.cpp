@@ -10,18 +10,6 @@
 #include "log/Ext.h"
 #include "protocol/LGCP/LGCP.h"
 
-int MccAllocate(int fd, uint32_t type, uint32_t rxPacketSize, uint32_t rxThreshold, uint32_t txThreshold) {
-  uint8_t rec[20];
-  Device::putBE32(rec, type);
-  Device::putBE32(rec + 4, rxPacketSize);
-  Device::putBE32(rec + 8, 0);
-  Device::putBE32(rec + 12, rxThreshold);
-  Device::putBE32(rec + 16, txThreshold);
-  return Device::requestRecord(fd, MccRequest::kAllocate, rec, sizeof rec);
-}
-
-// ---------------------------------------------------------------- MccSlot
-
 MccSlot::MccSlot(Fd fd) : timeslot_(Device::requestValue(fd.lowlevel_fd(), MccRequest::kTimeslot, 0)) {
   // A failed request leaves a negative channel, which the switch refuses.
   event_.Bind<MccSlot>("MccSlot::OnEvent", &MccSlot::OnEvent, this);
@@ -78,8 +66,6 @@ void MccSlot::DoRead() {
   }
   alive_ = nullptr;
 }
-
-// ---------------------------------------------------------------- MccFactory
 
 MccFactory& MccFactory::instance() {
   static MccFactory self;

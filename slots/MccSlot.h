@@ -7,29 +7,16 @@
 // other slot like a trunk time-slot.
 //
 // The other users of controller channels (players, recorders, T.38) open
-// the device and allocate their channel with MccAllocate, each with its own
-// record values.
+// the device and allocate their channel with MccAllocate
+// (hardware/MccRequests.h), each with its own record values.
 #include <cstdint>
 #include <ostream>
 
+#include "hardware/MccRequests.h"
 #include "runtime/Event.h"
 #include "runtime/Fd.h"
 #include "slots/Slot.h"
 #include "slots/SlotFactory.h"
-
-// Requests of "/dev/mcc/ctl" (records of big-endian 32-bit words).
-struct MccRequest {
-  static constexpr uint32_t kAllocate = 0x40144D00;  // {type, rxPacketSize, reserved 0, rxThreshold, txThreshold}
-  static constexpr uint32_t kTimeslot = 0x20004D02;  // no argument; result: the channel's switch channel
-  static constexpr uint32_t kCounts = 0x80104D03;    // -> {data, bri, transparent, -}
-};
-
-// Channel types of the allocation record.
-enum MccChannelType : uint32_t { mccData = 0, mccBri = 1, mccTransparent = 2, mccSs7 = 3 };
-
-// Binds one controller channel to the open file fd; the request's result
-// (negative with errno on failure).
-int MccAllocate(int fd, uint32_t type, uint32_t rxPacketSize, uint32_t rxThreshold, uint32_t txThreshold);
 
 class MccSlot : public Slot {
  public:

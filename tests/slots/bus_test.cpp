@@ -20,6 +20,11 @@ std::string map(unsigned slot, const std::string& params, int seq = 1) {
   return cmd(slot, "create : map : { " + params + " }", seq);
 }
 
+std::string ext(unsigned slot, long tx, long rx, int seq = 1) {
+  return cmd(slot, "create : ext : { transmitter " + std::to_string(tx) + ", receiver " + std::to_string(rx) + " }",
+             seq);
+}
+
 std::string mcc(unsigned slot, const std::string& type, const std::string& mode, int seq = 1) {
   return cmd(slot, "create : mcc : { type " + type + ", mode " + mode + " }", seq);
 }
@@ -158,7 +163,7 @@ TEST_F(BusSlotsTest, AHeldSharedChannelGoesToTheNewestMapSlot) {
 
 TEST_F(BusSlotsTest, AnExtReceiverTakesASourceOnlyWhileActivated) {
   send(trunk(1, 2, 5));
-  EXPECT_EQ(send(probe(2, 5, 6)), (std::vector<std::string>{ok(2), stream(2, "transmitter", 8197)}));
+  EXPECT_EQ(send(ext(2, 5, 6)), (std::vector<std::string>{ok(2), stream(2, "transmitter", 8197)}));
   EXPECT_EQ(send(cmd(1, "connect : 2")), std::vector<std::string>{err(1, "connectFail")});
 
   EXPECT_EQ(send(cmd(2, "activate : empty : NULL")), (std::vector<std::string>{stream(2, "receiver", 8198), ok(2)}));
@@ -180,7 +185,7 @@ TEST_F(BusSlotsTest, AnExtReceiverTakesASourceOnlyWhileActivated) {
 
   // Numbers past the channels an int holds name no channel, and the switch
   // refuses them.
-  EXPECT_EQ(send(probe(3, 2147483647, 2147483600)),
+  EXPECT_EQ(send(ext(3, 2147483647, 2147483600)),
             (std::vector<std::string>{ok(3), "{ slot 3, pdu signal : transmitter : active : -1 }"}));
   EXPECT_EQ(send(cmd(3, "connect : 1")), std::vector<std::string>{err(3, "connectFail")});
 }
