@@ -20,7 +20,9 @@ void ExtSlot::IAfterCreate() { OnChangeOutputStream(true); }
 
 bool ExtSlot::IActivate(const TERM::TermActivateParams&) {
   OnChangeInputStream(true);
-  HwMux::instance()->Disconnect(rx_);
+  // Activated again while a source feeds it: clearing the channel would
+  // silence a connection that still stands.
+  if (!GetSource()) HwMux::instance()->Disconnect(rx_);
   return true;
 }
 

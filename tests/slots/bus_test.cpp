@@ -171,6 +171,9 @@ TEST_F(BusSlotsTest, AnExtReceiverTakesASourceOnlyWhileActivated) {
   EXPECT_EQ(ch(8198).byte, 0xD5);
   EXPECT_EQ(send(cmd(1, "connect : 2")), std::vector<std::string>{ok(1)});
   EXPECT_EQ(ch(8198).source, 69u);
+  // Activated again, it keeps what it hears.
+  EXPECT_EQ(send(cmd(2, "activate : empty : NULL")), std::vector<std::string>{ok(2)});
+  EXPECT_EQ(ch(8198).kind, Hal::Channel::Listening);
 
   EXPECT_EQ(send(cmd(2, "deactivate : NULL")), (std::vector<std::string>{stream(2, "receiver", -1), ok(2)}));
   EXPECT_EQ(slot(2)->GetSource(), nullptr);
