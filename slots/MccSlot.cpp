@@ -51,7 +51,7 @@ void MccSlot::DoRead() {
     if (n > 0) {
       buf.resize(size_t(n));
       OnUserData(buf);
-      if (!alive) return;  // the controller's departure took the slot
+      if (!alive) return;  // the slot went while its data was sent
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
