@@ -6,6 +6,7 @@
 #include "control/Acceptor.h"
 #include "control/CtrlSrv.h"
 #include "control/HeartBeat.h"
+#include "hardware/DSProcReceiver.h"
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
@@ -19,9 +20,9 @@
 #include <iostream>
 
 // The board control services and the slot kinds other than the trunks, the
-// bus channels and the MCC data channels are not part of this build. Each step below names, in order, the calls it
-// makes once they are; a control service that does not exist is simply not
-// bound.
+// bus channels and the MCC data channels are not part of this build. Each
+// step below names, in order, the calls it makes once they are; a control
+// service that does not exist is simply not bound.
 
 namespace Services {
 
@@ -49,6 +50,7 @@ void CreateFactories() {
 
 void CreateHardware() {
   HDLC::traceSwitch(&traces.signalling.hdlc);
+  Hardware::DSProcReceiverService::traceSwitch(&traces.signalling.events);
   HwMux::instance();
 }
 
