@@ -14,13 +14,18 @@
 #include "hardware/HwMux.h"
 #include "hardware/SpiCtrl.h"
 #include "monitoring/MonitoringCtl.h"
+#include "slots/EchoSlot.h"
+#include "slots/ExtSlot.h"
+#include "slots/MapSlot.h"
+#include "slots/MccSlot.h"
 #include "slots/Slots.h"
 #include "slots/TrunkSlot.h"
 
 #include <iostream>
 
-// The slot kinds other than the trunks are not part of this build. Each
-// step below names, in order, the calls it makes once they are.
+// The slot kinds other than the trunks, the bus channels and the MCC data
+// channels are not part of this build. Each step below names, in order, the
+// calls it makes once they are.
 
 namespace Services {
 
@@ -39,6 +44,10 @@ void CreateFactories() {
   //   VoiceFactory, T38SoftFactory, IsdnFactory, RtpLEMZFactory,
   //   RtpED137Factory, HdlcSlotFactory
   // each by its instance().
+  MapFactory::instance();
+  ExtFactory::instance();
+  MccFactory::instance();
+  EchoFactory::instance();
 }
 
 void CreateHardware() {
