@@ -1,6 +1,8 @@
 #include "board/Hal.h"
 #include "board/Mcc.h"
+#include "board/Rtp.h"
 #include "board/StandIn.h"
+#include "board/Voice.h"
 
 namespace Board {
 
@@ -9,6 +11,8 @@ namespace Board {
 void registerModels(StandIn& board) {
   board.add(std::make_unique<Hal>(board));
   board.add(std::make_unique<Mcc>(board));
+  board.add(std::make_unique<Rtp>(board));
+  board.add(std::make_unique<Voice>(board));
 }
 
 }  // namespace Board
