@@ -9,6 +9,7 @@
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
+#include "rtp/RtpFactory.h"
 #include "slots/Slots.h"
 #include "slots/TrunkSlot.h"
 
@@ -37,6 +38,7 @@ void CreateFactories() {
   //   VoiceFactory, T38SoftFactory, IsdnFactory, RtpLEMZFactory,
   //   RtpED137Factory, HdlcSlotFactory
   // each by its instance().
+  RtpFactory::instance();
 }
 
 void CreateHardware() {

@@ -196,6 +196,13 @@ bool Rtp::injectRaw(int32_t channel, const std::string& bytes) {
   return injectLocked(channel, bytes);
 }
 
+bool Rtp::sever(int32_t channel) {
+  auto g = guard();
+  Session* s = find(channel);
+  if (s) s->sever();
+  return s != nullptr;
+}
+
 void Rtp::setCapacity(unsigned channels) {
   auto g = guard();
   capacity_ = channels < kMaxChannels ? channels : kMaxChannels;
@@ -240,7 +247,8 @@ void Rtp::help(std::ostream& out) const {
   out << "rtp list               sessions holding a channel\n"
          "rtp pool [N]           channels the engine can give\n"
          "rtp event CH TYPE VALUE TIMEOUT   an event record for channel CH's session\n"
-         "rtp raw CH HEX         any bytes as one record for channel CH's session\n";
+         "rtp raw CH HEX         any bytes as one record for channel CH's session\n"
+         "rtp sever CH           fail channel CH's session (the daemon reads an error)\n";
 }
 
 bool Rtp::command(const std::vector<std::string>& a, std::ostream& out) {
@@ -276,6 +284,10 @@ bool Rtp::command(const std::vector<std::string>& a, std::ostream& out) {
       out << "error: usage: rtp event CH TYPE VALUE TIMEOUT\n";
     else
       injectLocked(int32_t(ch), eventRecord(uint32_t(t), uint32_t(v), uint32_t(to)));
+    return true;
+  }
+  if (a[0] == "sever" && a.size() == 2) {
+    if (channel(a[1])) find(int32_t(ch))->sever();
     return true;
   }
   if (a[0] == "raw" && a.size() >= 3) {

@@ -68,6 +68,9 @@ class Rtp : public Model {
   bool inject(int32_t channel, uint32_t type, uint32_t value, uint32_t timeout);
   // Queues any bytes as one record (a driver that misbehaves).
   bool injectRaw(int32_t channel, const std::string& bytes);
+  // Fails the channel's session as a dying driver would: the daemon reads
+  // an error.
+  bool sever(int32_t channel);
   void setCapacity(unsigned channels);
 
   Reply request(Session& s, Request& r) override;

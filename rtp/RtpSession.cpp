@@ -36,8 +36,10 @@ bool isG711Law(int payload) {
 // descriptor with errno of the failed step and which step it was.
 enum class Step { none, open, begin, add };
 
+// The session's events are read until none is left, on the loop's thread:
+// a read must never wait, whatever the driver does when nothing is queued.
 Fd beginAndAdd(rtp_connection_params params, int channel, int32_t bss, int& given, Step& failed) {
-  int fd = Device::open(GetRtpDevName(), O_RDONLY | O_CLOEXEC);
+  int fd = Device::open(GetRtpDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     failed = Step::open;
     return Fd();

@@ -110,7 +110,7 @@ TEST_F(SlotDaemonTest, SighupReportsTheResourcesToTheController) {
   daemon->signal(SIGHUP);
   const std::vector<std::string> got = c.read(0, "pdu signal : query");
   ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].rfind("{ pdu signal : query : { boardMajor 0, boardMinor 0, rtp-g729 0,", 0), 0u) << got[0];
+  EXPECT_EQ(got[0].rfind("{ pdu signal : query : { boardMajor 0, boardMinor 0, rtp-g729 32,", 0), 0u) << got[0];
 }
 
 }  // namespace
