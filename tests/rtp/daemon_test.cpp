@@ -3,60 +3,30 @@
 // engine read and stirred through qvboard while the controller is still
 // connected.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <algorithm>
-
-#include "DaemonProcess.h"
 #include "RtpTestUtil.h"
-#include "control/ControlTestUtil.h"
-#include "control/QvctlTestUtil.h"
+#include "slots/DaemonController.h"
 #include "slots/Messages.h"
 
 using namespace slots_test;
 using namespace rtp_test;
-using app_test::DaemonProcess;
-using app_test::TestRoot;
-using qvctl_test::QvctlSession;
 
 namespace {
 
-// What the controller hears of its slots: the board's power reports of a
-// new connection left out.
-std::vector<std::string> slotsOnly(std::vector<std::string> got) {
-  got.erase(std::remove_if(got.begin(), got.end(),
-                           [](const std::string& m) { return m.find("pdu signal : power") != std::string::npos; }),
-            got.end());
-  return got;
-}
-
-struct RtpDaemonTest : ::testing::Test {
-  void SetUp() override {
-    ::setenv("QUORVAD_BOARD", "standin", 1);
-    port = ctl_test::free_port();
-    daemon.reset(new DaemonProcess(root, {"--port", std::to_string(port)}));
-    ASSERT_TRUE(daemon->waitStarted()) << daemon->err();
-    ASSERT_TRUE(app_test::waitUntil([&] { return qvctl_test::listening(port); }));
-  }
-  void TearDown() override { ::unsetenv("QUORVAD_BOARD"); }
-
+struct RtpDaemonTest : DaemonTest {
   std::string board(const std::string& command) { return app_test::qvboard(root.dir(), command); }
-
-  TestRoot root;
-  int port = 0;
-  std::unique_ptr<DaemonProcess> daemon;
 };
 
 TEST_F(RtpDaemonTest, TheMainRoad) {
   EXPECT_EQ(board("voice capacity 4 30"), "");
-  QvctlSession c(port);
+  Controller c(port);
   UdpPeer peer;
   const unsigned local = freeUdpPort();
   const int ch = 12288;  // the engine's first channel
 
   // The session starts: its record on the engine, the source description
   // at the peer's RTCP port from the slot's own, the streams on the channel.
-  std::vector<std::string> got = slotsOnly(c.send(createRtp(3, peer.port(), local) + "\n", 1, "pdu signal : receiver"));
+  std::vector<std::string> got = c.send(createRtp(3, peer.port(), local) + "\n", 1, "pdu signal : receiver");
   EXPECT_EQ(got, (std::vector<std::string>{ok(3), stream(3, "transmitter", ch), stream(3, "receiver", ch)}));
   unsigned from = 0;
   EXPECT_EQ(peer.recv(3000, &from), sdes());
@@ -69,22 +39,22 @@ TEST_F(RtpDaemonTest, TheMainRoad) {
   // A trunk time-slot feeds it: the switch joins them, the engine's input
   // stream goes on.
   c.send(trunk(5, 0, 5, 2) + "\n", 1, "pdu signal : receiver");
-  EXPECT_EQ(slotsOnly(c.send(cmd(5, "connect : 3", 3) + "\n")), std::vector<std::string>{ok(5, 3)});
+  EXPECT_EQ(c.send(cmd(5, "connect : 3", 3) + "\n"), std::vector<std::string>{ok(5, 3)});
   EXPECT_EQ(board("hal channel 12288"), "12288 listen 5 seen 0xFF\n");
   EXPECT_NE(board("rtp list").find(" input=on"), std::string::npos);
 
   // A packet-detection event of the engine reaches the controller.
   EXPECT_EQ(board("rtp event 12288 1 9 300"), "");
-  EXPECT_EQ(slotsOnly(c.read(0, "pdu signal : rtp")),
+  EXPECT_EQ(c.read(0, "pdu signal : rtp"),
             std::vector<std::string>{"{ slot 3, pdu signal : rtp : pd : { value 9, timeout 300 } }"});
 
   // The resources carry the engine's capacity.
-  got = slotsOnly(c.send("{ seq 4, pdu command : query : NULL }\n", 1, "pdu signal : query"));
+  got = c.send("{ seq 4, pdu command : query : NULL }\n", 1, "pdu signal : query");
   ASSERT_EQ(got.size(), 2u);
   EXPECT_NE(got[1].find("rtp-g729 30,"), std::string::npos) << got[1];
 
   // The session ends: the goodbye, the teardown, the channel free again.
-  EXPECT_EQ(slotsOnly(c.send(cmd(3, "destroy : NULL", 5) + "\n")), std::vector<std::string>{ok(3, 5)});
+  EXPECT_EQ(c.send(cmd(3, "destroy : NULL", 5) + "\n"), std::vector<std::string>{ok(3, 5)});
   EXPECT_EQ(peer.recv(), bye());
   const std::string log = board("log 0x2000520A 0x20005203 0x2000520B 0x8004520D");
   size_t at = 0;
