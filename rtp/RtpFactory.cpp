@@ -64,5 +64,8 @@ Slot* RtpFactory::INewSlot(LGCP::CreateParams const& params) {
 
   RtpSlot* slot = new RtpSlot(s.channel, std::move(s.rtp), s.params);
   slot->startRTPC(s.rtcp, s.rtcpPeer);
+  TERM::RtpParams const& rtp = p.get_codecRTP();
+  if (rtp.echo_isPresent() && bool(rtp.get_echo().get_suppressor()))
+    slot->echoCancel(rtp.get_echo().get_canceller());
   return slot;
 }

@@ -22,12 +22,6 @@ const char* const kContactPhone = "";
 constexpr uint16_t kAlaw = 8;
 constexpr uint16_t kUlaw = 0;
 
-uint32_t hostWord(const uint8_t* rec, size_t i) {
-  uint32_t v;
-  std::memcpy(&v, rec + 4 * i, sizeof v);
-  return v;
-}
-
 }  // namespace
 
 RtpSlot::RtpSlot(int channel, Fd rtp, rtp_connection_params const& params, int32_t bss)
@@ -39,6 +33,8 @@ RtpSlot::RtpSlot(int channel, Fd rtp, rtp_connection_params const& params, int32
 RtpSlot::~RtpSlot() {
   send(RTPC::BYE(params.ssrc, "session end"));
   rtcpSocket.close();
+  Hardware::TonecReceiver::CleanBeforeDestroy();
+  Hardware::DSProcReceiver::CleanBeforeDestroy();
 }
 
 std::ostream& RtpSlot::PutHeader(std::ostream& os) const { return os << "rtp[" << channel << "]: "; }
@@ -108,9 +104,10 @@ void RtpSlot::OnRtpEvent(int fd, short events) {
     uint8_t rec[kEventSize] = {};
     ssize_t n = Device::read(fd, rec, sizeof rec);
     if (n == ssize_t(sizeof rec)) {
-      uint32_t type = hostWord(rec, 0);
-      std::clog << "rtp[" << channel << "]: " << "rtp event: " << " type=" << type << std::endl;
-      processRtpEvent(type, hostWord(rec, 1), hostWord(rec, 2));
+      rtp_event e;
+      std::memcpy(&e, rec, sizeof e);  // the words this daemon reads lead the record
+      std::clog << "rtp[" << channel << "]: " << "rtp event: " << " type=" << e.type << std::endl;
+      processRtpEvent(e);
       continue;
     }
     if (n > 0) {
@@ -125,15 +122,6 @@ void RtpSlot::OnRtpEvent(int fd, short events) {
     rtpEvent.Release();
     return;
   }
-}
-
-void RtpSlot::processRtpEvent(uint32_t type, uint32_t value, uint32_t timeout) {
-  if (type != 1) return;
-  LGCP::RtpEvent e;
-  LGCP::RtpPDEvent& pd = e.select_pd();
-  pd.set_value(int(value));
-  pd.set_timeout(int(timeout));
-  Slot::OnRtpEvent(e);
 }
 
 bool RtpSlot::enablePD(LGCP::PDParams const& p) {
@@ -199,10 +187,50 @@ bool RtpSlot::changeCodec(LGCP::IoctlParams const& ioctl, LGCP::CodecMode const&
   return true;
 }
 
+// The controller's ioctls, in the order they are tested.
 bool RtpSlot::Ioctl(LGCP::IoctlParams const& p) {
+  using Tonec = Hardware::TonecReceiver;
+  using DSProc = Hardware::DSProcReceiver;
+  if (p.echoSuppressor_isSelected()) return Tonec::echoCancel(p.get_echoSuppressor());
+  if (p.dtmf_enable_isSelected()) return Tonec::enableDTMF(p.get_dtmf_enable());
+  if (p.dtmf_reject_enable_isSelected()) return Tonec::enableDTMFReject(p.get_dtmf_reject_enable());
+  if (p.activateWaitTone_isSelected()) {
+    Tonec::activateAudibleCall();
+    return true;
+  }
+  if (p.deactivateWaitTone_isSelected()) {
+    Tonec::cancelAudibleCall();
+    return true;
+  }
+  if (p.translateDTMF_isSelected()) {
+    Tonec::translateDTMF(p.get_translateDTMF());
+    return true;
+  }
+  if (p.dtmf_params_isSelected()) return Tonec::configureDTMF(p.get_dtmf_params());
+  if (p.vad_enable_isSelected()) return DSProc::enableVAD(p.get_vad_enable());
+  if (p.vad_disable_isSelected()) return DSProc::disableVAD();
+  if (p.vad_params_isSelected()) return DSProc::configureVAD(p.get_vad_params());
+  if (p.sd_enable_isSelected()) return DSProc::enableSD(p.get_sd_enable());
+  if (p.sd_disable_isSelected()) return DSProc::disableSD();
+  if (p.sd_params_isSelected()) return DSProc::configureSD();  // the parameters are the DSP's own
   if (p.pd_enable_isSelected()) return enablePD(p.get_pd_enable());
   if (p.pd_disable_isSelected()) return disablePD();
   if (p.encoder_mode_isSelected()) return changeCodec(p, p.get_encoder_mode(), true);
   if (p.decoder_mode_isSelected()) return changeCodec(p, p.get_decoder_mode(), false);
+  if (p.rx_gain_isSelected()) {
+    // The DSP takes the gain in one signed octet.
+    DSProc::configureRxGain(char(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
+    return true;
+  }
+  if (p.tone_filter_isSelected()) {
+    LGCP::ToneFilter const& f = p.get_tone_filter();
+    DSProc::configureToneFilter(unsigned(f.get_freq().getValue()), bool(f.get_enable()),
+                                f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
+    return true;
+  }
+  if (p.selcal_isSelected()) {
+    Tonec::translateSelcal(p.get_selcal());
+    return true;
+  }
   return false;
 }

@@ -7,6 +7,11 @@
 // driver it announces the session to the peer with an RTCP source
 // description when it starts and ends it with a goodbye.
 //
+// The slot's channel is also a time-slot of the tone and voice-processing
+// DSPs: the slot receives their events for it and configures them through
+// its ioctls. The factories reach those functions too (the echo canceller,
+// a radio's delays and best-signal selection).
+//
 // A factory begins the session and adds the channel before it builds the
 // slot (rtp/RtpSession.h); the slot re-begins it itself when a codec
 // changes.
@@ -15,14 +20,16 @@
 #include <cstdint>
 #include <string>
 
+#include "hardware/DSProcReceiver.h"
 #include "hardware/RtpDriver.h"
+#include "hardware/TonecReceiver.h"
 #include "protocol/LGCP/LGCP.h"
 #include "rtp/Rtcp.h"
 #include "runtime/Event.h"
 #include "runtime/Fd.h"
 #include "slots/Slot.h"
 
-class RtpSlot : public Slot {
+class RtpSlot : public Slot, public Hardware::TonecReceiver, public Hardware::DSProcReceiver {
  public:
   // The CNAME of every session this board starts.
   static constexpr const char* kCname = "Kavrel Sonmark";
@@ -44,6 +51,15 @@ class RtpSlot : public Slot {
   int IGetTransmitChannel() override { return channel; }
   int IGetReceiveChannel() override { return channel; }
   const char* GetName() const override { return "rtp"; }
+
+  void tonec_event(Hardware::TonecReceiver::Params const& p) override { processTonecEvent(p); }
+  uint32_t tonec_timeslot() const override { return uint32_t(channel); }
+  void dsproc_vad_event(Hardware::DSProcVADEvent const& e) override { processVADEvent(e); }
+  void dsproc_bss_event(::dsproc_bss_event const* e) override { processBSSEvent(e); }
+  void dsproc_sd_event(Hardware::DSProcSDEvent const& e) override { processSDEvent(e); }
+  void dsproc_tone_flt_event(::dsproc_tone_event const* e) override { processToneFltEvent(e); }
+  void dsproc_flags_event(::dsproc_flags_event const* e) override { processFlagsEvent(e); }
+  uint32_t dsproc_timeslot() const override { return uint32_t(channel); }
 
   // Keeps the socket and the peer's RTCP address, then sends the source
   // description.
@@ -86,7 +102,6 @@ class RtpSlot : public Slot {
 
  private:
   void OnRtpEvent(int fd, short events);
-  void processRtpEvent(uint32_t type, uint32_t value, uint32_t timeout);
   // An encoder-mode (tx) or decoder-mode (rx) ioctl.
   bool changeCodec(LGCP::IoctlParams const& ioctl, LGCP::CodecMode const& mode, bool tx);
   // Stops reading events and closes the session.

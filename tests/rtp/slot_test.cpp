@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "RtpTestUtil.h"
+#include "board/Dsp.h"
+#include "board/Dtmf.h"
 #include "board/Hal.h"
 #include "board/Rtp.h"
 #include "hardware/HwTestUtil.h"
@@ -176,6 +178,28 @@ TEST_F(RtpSlotTest, ACodecChangeBeginsTheSessionAgain) {
   EXPECT_EQ(errs.text(), prefix + "fail to restart RTP session!\n");
   EXPECT_TRUE(engine().sessions().empty());
   EXPECT_EQ(send(cmd(3, "destroy : NULL", 7)), std::vector<std::string>{ok(3, 7)});
+  EXPECT_EQ(peer_.recv(), bye());
+}
+
+TEST_F(RtpSlotTest, TheChannelIsTheDspTimeSlot) {
+  auto& dtmf = static_cast<Board::Dtmf&>(*board().model("dtmf"));
+  auto& dsp = static_cast<Board::Dsp&>(*board().model("dsp"));
+  // The create's echo canceller, then the controller's detectors, on the
+  // slot's channel; their events come back as the slot's signals.
+  int ch = create(3, ", echo { suppressor TRUE, canceller TRUE }");
+  EXPECT_TRUE(dtmf.slot(uint32_t(ch)).lms);
+  EXPECT_EQ(send(cmd(3, "ioctl : dtmf-enable : TRUE", 2) + "\n" + cmd(3, "ioctl : vad-enable : TRUE", 3), 2),
+            (std::vector<std::string>{ok(3, 2), ok(3, 3)}));
+  EXPECT_TRUE(dtmf.slot(uint32_t(ch)).detector);
+  EXPECT_NE(dsp.slot(uint32_t(ch)).enabled & Board::Dsp::kVAD, 0u);
+  dtmf.inject(uint32_t(ch), 5, 1234);
+  dsp.inject(uint32_t(ch), Board::Dsp::kVAD, 1, 2, 0);  // receive side only
+  EXPECT_EQ(heard(2), (std::vector<std::string>{
+                          "{ slot 3, pdu signal : tonec : { timestamp 1234, event dtmf : 5 } }",
+                          "{ slot 3, pdu signal : vad : { vad-rx TRUE } }"}));
+  // Gone with the slot: what it switched on is off.
+  send(cmd(3, "destroy : NULL", 4));
+  EXPECT_EQ(dsp.slot(uint32_t(ch)).enabled & Board::Dsp::kVAD, 0u);
   EXPECT_EQ(peer_.recv(), bye());
 }
 
