@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "board/EventModel.h"
 #include "board/Record.h"
 #include "board/StandIn.h"
 
@@ -13,13 +14,7 @@ namespace Board {
 
 namespace {
 
-template <class T>
-T field(const uint8_t* rec, size_t at) {
-  T v;
-  std::memcpy(&v, rec + at, sizeof v);
-  return v;
-}
-
+// A host-order field of a record kept as bytes (0 past its end).
 template <class T>
 T field(const std::string& rec, size_t at) {
   T v{};
@@ -98,7 +93,7 @@ Reply Rtp::addChannel(Session& s, Request& r) {
   if (!s.data || !of(s)->info.begun) return Reply::fail(EINVAL);
   SessionInfo& info = of(s)->info;
   if (info.channel >= 0) return Reply::fail(EBUSY);  // one channel per session
-  int32_t want = field<int32_t>(r.record, 0);
+  int32_t want = hostField<int32_t>(r.record);
   int32_t ch = want;
   if (want < 0) {
     if (channels_.size() >= capacity_) return Reply::fail(ENOSPC);
@@ -110,7 +105,7 @@ Reply Rtp::addChannel(Session& s, Request& r) {
     return Reply::fail(EBUSY);
   }
   info.channel = ch;
-  info.bss = field<uint32_t>(r.record, 12);
+  info.bss = hostField<uint32_t>(r.record + 12);
   channels_[ch] = &s;
   std::memcpy(r.record, &ch, sizeof ch);
   return Reply::ok();
@@ -144,7 +139,7 @@ Reply Rtp::request(Session& s, Request& r) {
       if (int err = checkRecord(r)) return Reply::fail(err);
       if (info.channel < 0) return Reply::fail(EINVAL);
       info.pd = true;
-      info.pdTimeout = field<uint32_t>(r.record, 8);
+      info.pdTimeout = hostField<uint32_t>(r.record + 8);
       return Reply::ok();
     case kResetPd:
       if (int err = checkRecord(r)) return Reply::fail(err);
