@@ -99,7 +99,7 @@ void RtpSlot::IOnInputRelease() { inputStream(false); }
 // what the buffer held before); a descriptor that fails or ends is no longer
 // watched, since it would report the same on every pass of the loop.
 void RtpSlot::OnRtpEvent(int fd, short events) {
-  if (!(events & POLLIN) && !(events & (POLLERR | POLLHUP))) return;
+  if (!(events & (POLLIN | POLLERR | POLLHUP))) return;
   for (;;) {
     uint8_t rec[kEventSize] = {};
     ssize_t n = Device::read(fd, rec, sizeof rec);
