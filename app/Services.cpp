@@ -14,6 +14,7 @@
 #include "hardware/HwMux.h"
 #include "hardware/SpiCtrl.h"
 #include "monitoring/MonitoringCtl.h"
+#include "rtp/RtpFactory.h"
 #include "slots/EchoSlot.h"
 #include "slots/ExtSlot.h"
 #include "slots/MapSlot.h"
@@ -45,6 +46,7 @@ void CreateFactories() {
   //   RtpED137Factory, HdlcSlotFactory
   // each by its instance().
   MapFactory::instance();
+  RtpFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();

@@ -4,7 +4,9 @@
 #include "board/Hal.h"
 #include "board/Maintenance.h"
 #include "board/Mcc.h"
+#include "board/Rtp.h"
 #include "board/StandIn.h"
+#include "board/Voice.h"
 
 namespace Board {
 
@@ -17,6 +19,8 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<E1Cas>(board));
   board.add(std::make_unique<Dtmf>(board));
   board.add(std::make_unique<Dsp>(board));
+  board.add(std::make_unique<Rtp>(board));
+  board.add(std::make_unique<Voice>(board));
 }
 
 }  // namespace Board
