@@ -36,7 +36,7 @@ void SEQUENCE::BitMap::swap(BitMap& other) {
 
 // ---- SEQUENCE::FieldVector
 
-SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : std::vector<AbstractData*>() {
+SEQUENCE::FieldVector::FieldVector(FieldVector const& other) {
   reserve(other.size());
   try {
     for (AbstractData const* f : other) push_back(f != nullptr ? f->clone() : nullptr);

@@ -42,16 +42,17 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
     void set(unsigned i);    // no effect at or beyond size()
     void clear(unsigned i);  // no effect at or beyond size()
     void swap(BitMap& other);
-    std::vector<char> const& bytes() const { return bitData; }
-    std::vector<char>& bytes() { return bitData; }
+    typedef std::vector<char, detail::NodeAllocator<char> > Bytes;
+    Bytes const& bytes() const { return bitData; }
+    Bytes& bytes() { return bitData; }
 
    private:
     unsigned totalBits;
-    std::vector<char> bitData;
+    Bytes bitData;
   };
 
   // One owned slot per field; a slot may be null.
-  class FieldVector : public std::vector<AbstractData*> {
+  class FieldVector : public std::vector<AbstractData*, detail::NodeAllocator<AbstractData*> > {
    public:
     FieldVector() {}
     FieldVector(FieldVector const& other);
@@ -215,7 +216,7 @@ class SEQUENCE_OF_Base : public ConstrainedObject, detail::Allocator<SEQUENCE_OF
     ConstrainedObject::InfoType constraint;  // bounds the element count
     void const* elementInfo;
   };
-  typedef std::vector<AbstractData*> Container;
+  typedef std::vector<AbstractData*, detail::NodeAllocator<AbstractData*> > Container;
   typedef Container::iterator iterator;
   typedef Container::const_iterator const_iterator;
 

@@ -81,8 +81,8 @@ bool PERDecoder::decodeMultiBit(unsigned bits, unsigned& value) {
   return true;
 }
 
-bool PERDecoder::decodeBitMap(std::vector<char>& map, unsigned bits) {
-  if (map.size() < (uint64_t{bits} + 7) / 8) return false;
+bool PERDecoder::decodeBitMap(char* map, std::size_t size, unsigned bits) {
+  if (size < (uint64_t{bits} + 7) / 8) return false;
   unsigned whole = bits / 8;
   unsigned v = 0;
   for (unsigned i = 0; i < whole; ++i) {
@@ -284,7 +284,7 @@ bool PERDecoder::do_visit(BIT_STRING& v) {
     if (bits % 8 != 0) data[n - 1] = static_cast<char>(data[n - 1] & (0xFF00u >> (bits % 8)));
     return true;
   }
-  return decodeBitMap(data, bits);
+  return decodeBitMap(data.data(), data.size(), bits);
 }
 
 bool PERDecoder::do_visit(OCTET_STRING& v) {
@@ -466,7 +466,7 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& v) {
   unsigned optional = v.info()->numOptional;
   SEQUENCE::BitMap& map = v.optionalMap();
   if (map.size() != optional) map.resize(optional);
-  if (!decodeBitMap(map.bytes(), optional)) return StepFail;
+  if (!decodeBitMap(map.bytes().data(), map.bytes().size(), optional)) return StepFail;
   return extensions ? StepWithExtensions : StepRootsOnly;
 }
 
@@ -488,7 +488,7 @@ int PERDecoder::preVisitExtensions(SEQUENCE& v) {
   if (size > MaximumArraySize) return StepFail;
   SEQUENCE::BitMap& map = v.extensionMap();
   map.resize(static_cast<unsigned>(size));
-  if (!decodeBitMap(map.bytes(), map.size())) return StepFail;
+  if (!decodeBitMap(map.bytes().data(), map.bytes().size(), map.size())) return StepFail;
   return StepWithExtensions;
 }
 

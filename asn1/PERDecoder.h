@@ -47,8 +47,8 @@ class PERDecoder : public Visitor {
   // 0 when no bit is left (test atEnd() first to tell).
   int decodeSingleBit();
   bool decodeMultiBit(unsigned bits, unsigned& value);
-  // Fills `bits` bits of `map`, sized by the caller.
-  bool decodeBitMap(std::vector<char>& map, unsigned bits);
+  // Fills `bits` bits of the `size` octets of `map`.
+  bool decodeBitMap(char* map, std::size_t size, unsigned bits);
   // Aligns and copies up to n octets; answers how many were there.
   unsigned decodeBlock(char* dst, unsigned n);
 

@@ -23,6 +23,8 @@ PEREncoder::PEREncoder(std::vector<char>& out, bool aligned) : out_(out), freeBi
   out_.reserve(256);
 }
 
+PEREncoder::PEREncoder(std::vector<char>& out, bool aligned, Append) : out_(out), freeBits_(8), aligned_(aligned) {}
+
 void PEREncoder::byteAlign() { freeBits_ = 8; }
 
 void PEREncoder::encodeSingleBit(bool bit) {
@@ -54,7 +56,7 @@ void PEREncoder::encodeMultiBit(unsigned value, unsigned bits) {
   }
 }
 
-void PEREncoder::encodeBitMap(std::vector<char> const& map, unsigned bits) {
+void PEREncoder::encodeBitMap(char const* map, unsigned bits) {
   unsigned whole = bits / 8;
   for (unsigned i = 0; i < whole; ++i) encodeMultiBit(static_cast<unsigned char>(map[i]), 8);
   unsigned rest = bits % 8;
@@ -147,16 +149,38 @@ bool PEREncoder::encodeRawOpenType(char const* data, unsigned n) {
   return true;
 }
 
+// The value is written in place after the current octet and its length
+// slid in before it afterwards, so no second buffer is needed.
 bool PEREncoder::encodeAnyType(AbstractData const* value) {
-  std::vector<char> inner;
+  byteAlign();
+  std::size_t start = out_.size();
   if (value != nullptr) {
-    PEREncoder nested(inner, true);
-    if (!value->accept(nested)) return false;
-    if (inner.empty()) nested.encodeSingleBit(false);
-  } else {
-    inner.push_back(0);
+    PEREncoder nested(out_, true, Append());
+    if (!value->accept(nested)) {
+      out_.resize(start);
+      return false;
+    }
   }
-  return encodeRawOpenType(inner.data(), static_cast<unsigned>(inner.size()));
+  // An empty encoding travels as one zero octet.
+  if (out_.size() == start) out_.push_back(0);
+  std::size_t n = out_.size() - start;
+  // No fragments (see encodeLength).
+  if (n >= 16384) {
+    out_.resize(start);
+    return false;
+  }
+  char length[2];
+  std::size_t k = 1;
+  if (n <= 127) {
+    length[0] = static_cast<char>(n);
+  } else {
+    length[0] = static_cast<char>(0x80 | (n >> 8));
+    length[1] = static_cast<char>(n & 0xFF);
+    k = 2;
+  }
+  out_.insert(out_.begin() + static_cast<std::ptrdiff_t>(start), length, length + k);
+  byteAlign();
+  return true;
 }
 
 // ---- values
@@ -203,8 +227,7 @@ bool PEREncoder::do_visit(ENUMERATED const& v) {
 
 bool PEREncoder::do_visit(OBJECT_IDENTIFIER const& v) {
   std::vector<char> contents;
-  v.encodeCommon(contents);
-  if (contents.size() > 255) return false;
+  if (!v.encodeCommon(contents) || contents.size() > 255) return false;
   unsigned k = static_cast<unsigned>(contents.size());
   if (!encodeLength(k, 0, 255)) return false;
   encodeBlock(contents.data(), k);
@@ -218,7 +241,7 @@ bool PEREncoder::do_visit(BIT_STRING const& v) {
   if (bits > 16 && aligned_)
     encodeBlock(v.getData().data(), (bits + 7) / 8);
   else
-    encodeBitMap(v.getData(), bits);
+    encodeBitMap(v.getData().data(), bits);
   return true;
 }
 
@@ -335,7 +358,7 @@ bool PEREncoder::preVisitExtensionRoots(SEQUENCE const& v) {
   if (v.extendable()) encodeSingleBit(hasKnownExtension(v));
   unsigned optional = v.info()->numOptional;
   if (v.optionalMap().size() != optional) return false;
-  encodeBitMap(v.optionalMap().bytes(), optional);
+  encodeBitMap(v.optionalMap().bytes().data(), optional);
   return true;
 }
 
@@ -353,12 +376,12 @@ bool PEREncoder::preVisitExtensions(SEQUENCE const& v) {
   unsigned known = v.info()->knownExtensions;
   encodeSmallUnsigned(map.size() - 1);
   if (map.size() <= known) {
-    encodeBitMap(map.bytes(), map.size());
+    encodeBitMap(map.bytes().data(), map.size());
     return true;
   }
-  std::vector<char> bits(map.bytes());
+  std::vector<char> bits(map.bytes().begin(), map.bytes().end());
   for (unsigned j = known; j < map.size(); ++j) bits[j / 8] = static_cast<char>(bits[j / 8] & ~(0x80u >> (j % 8)));
-  encodeBitMap(bits, map.size());
+  encodeBitMap(bits.data(), map.size());
   return true;
 }
 
@@ -369,12 +392,22 @@ bool PEREncoder::visitKnownExtension(SEQUENCE const& v, int index) {
 
 // ---- entry point
 
+namespace {
+// The vector behind a back inserter, so that the encoder writes into the
+// caller's buffer itself rather than into a copy.
+struct InsertTarget : CoderEnv::OutputIterator {
+  explicit InsertTarget(CoderEnv::OutputIterator it) : CoderEnv::OutputIterator(it) {}
+  std::vector<char>& vector() const { return *container; }
+};
+}  // namespace
+
 bool CoderEnv::encodePER(AbstractData const& value, OutputIterator out) {
-  std::vector<char> octets;
-  PEREncoder encoder(octets, true);
-  if (!value.accept(encoder)) return false;
-  std::copy(octets.begin(), octets.end(), out);
-  return true;
+  std::vector<char>& octets = InsertTarget(out).vector();
+  std::size_t start = octets.size();
+  PEREncoder encoder(octets, true, PEREncoder::Append());
+  if (value.accept(encoder)) return true;
+  octets.resize(start);
+  return false;
 }
 
 }  // namespace ASN1
