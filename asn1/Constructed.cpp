@@ -55,10 +55,12 @@ SEQUENCE::FieldVector::~FieldVector() {
 
 AbstractData* SEQUENCE::create(void const* info) { return new SEQUENCE(info); }
 
-SEQUENCE::SEQUENCE(void const* info) : AbstractData(info) {
+SEQUENCE::SEQUENCE(void const* info)
+    : AbstractData(info),
+      fields(static_cast<std::size_t>(static_cast<InfoType const*>(info)->numFields) +
+             static_cast<InfoType const*>(info)->knownExtensions) {
   InfoType const* i = this->info();
-  fields.resize(static_cast<std::size_t>(i->numFields) + i->knownExtensions, nullptr);
-  optionalFields.resize(i->numOptional);
+  if (i->numOptional != 0) optionalFields.resize(i->numOptional);
   for (unsigned k = 0; k < i->numFields; ++k) {
     if (i->fieldIds[k] == -1) fields[k] = AbstractData::create(i->fieldInfos[k]);
   }

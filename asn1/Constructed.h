@@ -55,6 +55,9 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
   class FieldVector : public std::vector<AbstractData*, detail::NodeAllocator<AbstractData*> > {
    public:
     FieldVector() {}
+    // n empty slots.
+    explicit FieldVector(std::size_t n)
+        : std::vector<AbstractData*, detail::NodeAllocator<AbstractData*> >(n, nullptr) {}
     FieldVector(FieldVector const& other);
     FieldVector& operator=(FieldVector const&) = delete;
     ~FieldVector();

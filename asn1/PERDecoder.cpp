@@ -151,14 +151,12 @@ int PERDecoder::decodeLength(unsigned lower, unsigned upper, unsigned& length) {
   if (upper <= 65535) return decodeUnsigned(lower, upper, length);
   byteAlign();
   if (atEnd()) return -1;
-  unsigned first = 0;
-  if (!decodeMultiBit(8, first)) return -1;
+  unsigned first = static_cast<unsigned char>(*pos_++);
   if ((first & 0x80) == 0) {
     n = first;
   } else if ((first & 0x40) == 0) {
-    unsigned second = 0;
-    if (!decodeMultiBit(8, second)) return -1;
-    n = ((first & 0x3F) << 8) | second;
+    if (atEnd()) return -1;
+    n = ((first & 0x3F) << 8) | static_cast<unsigned char>(*pos_++);
   } else {
     return -1;  // fragments are never written
   }

@@ -13,9 +13,8 @@
 namespace ASN1 {
 
 unsigned countBits64(uint64_t range) {
-  unsigned b = 0;
-  while (b < 64 && (uint64_t{1} << b) < range) ++b;
-  return b;
+  if (range <= 1) return 0;
+  return 64u - static_cast<unsigned>(__builtin_clzll(range - 1));
 }
 
 PEREncoder::PEREncoder(std::vector<char>& out, bool aligned) : out_(out), freeBits_(8), aligned_(aligned) {
@@ -27,33 +26,24 @@ PEREncoder::PEREncoder(std::vector<char>& out, bool aligned, Append) : out_(out)
 
 void PEREncoder::byteAlign() { freeBits_ = 8; }
 
-void PEREncoder::encodeSingleBit(bool bit) {
-  if (freeBits_ == 8) out_.push_back(0);
-  --freeBits_;
-  if (bit) out_.back() = static_cast<char>(out_.back() | (1u << freeBits_));
-  if (freeBits_ == 0) freeBits_ = 8;
-}
+void PEREncoder::encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
 
+// The bits already in the partly filled octet and the new ones are put
+// together in one word and stored as whole octets in one step.
 void PEREncoder::encodeMultiBit(unsigned value, unsigned bits) {
   if (bits == 0) return;
-  if (freeBits_ == 8) out_.push_back(0);
-  if (bits < 32) value &= (1u << bits) - 1u;
-  if (freeBits_ > bits) {
-    freeBits_ = static_cast<uint16_t>(freeBits_ - bits);
-    out_.back() = static_cast<char>(out_.back() | (value << freeBits_));
-    return;
+  uint64_t acc = bits < 32 ? value & ((1u << bits) - 1u) : value;
+  unsigned total = bits;
+  if (freeBits_ != 8) {
+    acc |= static_cast<uint64_t>(static_cast<unsigned char>(out_.back()) >> freeBits_) << bits;
+    total += 8u - freeBits_;
+    out_.pop_back();
   }
-  bits -= freeBits_;
-  out_.back() = static_cast<char>(out_.back() | (value >> bits));
-  freeBits_ = 8;
-  while (bits >= 8) {
-    bits -= 8;
-    out_.push_back(static_cast<char>(value >> bits));
-  }
-  if (bits > 0) {
-    freeBits_ = static_cast<uint16_t>(8 - bits);
-    out_.push_back(static_cast<char>(value << freeBits_));
-  }
+  unsigned octets = (total + 7) / 8;
+  unsigned pad = octets * 8 - total;
+  acc <<= pad;
+  for (unsigned i = octets; i-- > 0;) out_.push_back(static_cast<char>(acc >> (8 * i)));
+  freeBits_ = static_cast<uint16_t>(pad == 0 ? 8 : pad);
 }
 
 void PEREncoder::encodeBitMap(char const* map, unsigned bits) {
