@@ -6,6 +6,7 @@
 #define QV_ASN1_CONSTRUCTED_H
 
 #include <boost/cast.hpp>
+#include <algorithm>
 #include <boost/iterator/iterator_adaptor.hpp>
 #include <vector>
 
@@ -38,11 +39,49 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
     BitMap() : totalBits(0) {}
     unsigned size() const { return totalBits; }
     void resize(unsigned bits);
-    bool operator[](unsigned i) const;
-    void set(unsigned i);    // no effect at or beyond size()
-    void clear(unsigned i);  // no effect at or beyond size()
+    bool operator[](unsigned i) const {
+      return i < totalBits && (static_cast<unsigned char>(bitData[i / 8]) & (0x80u >> (i % 8))) != 0;
+    }
+    // No effect at or beyond size().
+    void set(unsigned i) {
+      if (i < totalBits) bitData[i / 8] = static_cast<char>(bitData[i / 8] | (0x80u >> (i % 8)));
+    }
+    void clear(unsigned i) {
+      if (i < totalBits) bitData[i / 8] = static_cast<char>(bitData[i / 8] & ~(0x80u >> (i % 8)));
+    }
     void swap(BitMap& other);
-    typedef std::vector<char, detail::NodeAllocator<char> > Bytes;
+    // The octets of the map: up to 8 held in place, more in the node pool.
+    class Bytes {
+     public:
+      Bytes() : count_(0), local_() {}
+      Bytes(Bytes const& other) : count_(0), local_() { *this = other; }
+      Bytes& operator=(Bytes const& other) {
+        if (this != &other) {
+          resize(0);
+          resize(other.count_);
+          std::copy(other.begin(), other.end(), begin());
+        }
+        return *this;
+      }
+      std::size_t size() const { return count_; }
+      char* data() { return count_ <= sizeof local_ ? local_ : heap_.data(); }
+      char const* data() const { return count_ <= sizeof local_ ? local_ : heap_.data(); }
+      char* begin() { return data(); }
+      char* end() { return data() + count_; }
+      char const* begin() const { return data(); }
+      char const* end() const { return data() + count_; }
+      char& operator[](std::size_t i) { return data()[i]; }
+      char operator[](std::size_t i) const { return data()[i]; }
+      char& back() { return data()[count_ - 1]; }
+      // New octets are 0.
+      void resize(std::size_t n);
+      void swap(Bytes& other);
+
+     private:
+      std::size_t count_;
+      char local_[8];
+      std::vector<char, detail::NodeAllocator<char> > heap_;
+    };
     Bytes const& bytes() const { return bitData; }
     Bytes& bytes() { return bitData; }
 
@@ -85,7 +124,10 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
 
   // Optional indexes below the optional field count address the root's
   // optional fields, the ones above the extension additions.
-  bool hasOptionalField(unsigned optionalIndex) const;
+  bool hasOptionalField(unsigned optionalIndex) const {
+    if (optionalIndex < optionalFields.size()) return optionalFields[optionalIndex];
+    return extensionFields[optionalIndex - optionalFields.size()];
+  }
   void includeOptionalField(unsigned optionalIndex, unsigned fieldIndex);
   void removeOptionalField(unsigned optionalIndex);
 

@@ -13,10 +13,6 @@ namespace ASN1 {
 PERDecoder::PERDecoder(char const* begin, char const* end, CoderEnv* env, bool aligned)
     : Visitor(env), pos_(begin), end_(end), unread_(8), aligned_(aligned) {}
 
-uint64_t PERDecoder::bitsLeft() const {
-  if (pos_ >= end_) return 0;
-  return octetsLeft() * 8 + unread_ - 8;
-}
 
 unsigned PERDecoder::getBitsLeft() const {
   uint64_t n = bitsLeft();

@@ -86,7 +86,7 @@ class PERDecoder : public Visitor {
   bool visitUnknownExtensions(SEQUENCE& v) override;
 
  private:
-  uint64_t bitsLeft() const;
+  uint64_t bitsLeft() const { return pos_ < end_ ? octetsLeft() * 8 + unread_ - 8 : 0; }
   // Whole octets from the position to the end.
   uint64_t octetsLeft() const { return pos_ < end_ ? static_cast<uint64_t>(end_ - pos_) : 0; }
   // Reads an open type's length; `openEnd` is where its octets end. Fails

@@ -32,7 +32,13 @@ void PEREncoder::encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
 // together in one word and stored as whole octets in one step.
 void PEREncoder::encodeMultiBit(unsigned value, unsigned bits) {
   if (bits == 0) return;
-  uint64_t acc = bits < 32 ? value & ((1u << bits) - 1u) : value;
+  if (bits < 32) value &= (1u << bits) - 1u;
+  if (freeBits_ != 8 && bits < freeBits_) {
+    freeBits_ = static_cast<uint16_t>(freeBits_ - bits);
+    out_.back() = static_cast<char>(out_.back() | (value << freeBits_));
+    return;
+  }
+  uint64_t acc = value;
   unsigned total = bits;
   if (freeBits_ != 8) {
     acc |= static_cast<uint64_t>(static_cast<unsigned char>(out_.back()) >> freeBits_) << bits;
@@ -42,8 +48,8 @@ void PEREncoder::encodeMultiBit(unsigned value, unsigned bits) {
   unsigned octets = (total + 7) / 8;
   unsigned pad = octets * 8 - total;
   acc <<= pad;
-  for (unsigned i = octets; i-- > 0;) out_.push_back(static_cast<char>(acc >> (8 * i)));
   freeBits_ = static_cast<uint16_t>(pad == 0 ? 8 : pad);
+  for (unsigned i = octets; i-- > 0;) out_.push_back(static_cast<char>(acc >> (8 * i)));
 }
 
 void PEREncoder::encodeBitMap(char const* map, unsigned bits) {

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DemoTypes.h"
@@ -289,4 +290,38 @@ TEST(ObjectIdentifier, ContentsOctets) {
   shorter.append(1);
   shorter.append(2);
   EXPECT_EQ(-2, shorter.compare(oid));
+}
+
+// Values are made from per-thread pools and may be dropped on another
+// thread: blocks that change threads must neither be lost nor handed out
+// twice, whatever their size.
+TEST(NodePool, ValuesDroppedOnAnotherThreadLeaveBothThreadsWhole) {
+  auto batch = [](unsigned n) {
+    std::unique_ptr<Demo::Batch> b(new Demo::Batch);
+    Demo::Item item;
+    for (unsigned i = 0; i < n; ++i) {
+      item.set_id(i);
+      item.set_label(std::string(i % 40, 'x'));
+      b->ref_items().push_back(item);
+    }
+    return b;
+  };
+  std::vector<std::unique_ptr<Demo::Batch> > made;
+  for (unsigned n : {1u, 7u, 70u, 128u}) made.push_back(batch(n));  // 70 and 128: lists past 512 octets
+  std::unique_ptr<Demo::Batch> expected(made[2]->clone());
+
+  std::thread other([&made, &batch] {
+    made.clear();  // every block of this thread's values goes to the other pool
+    for (int round = 0; round < 3; ++round) made.push_back(batch(70));
+  });
+  other.join();
+  // Both pools keep serving distinct blocks: values made now on each side
+  // do not overwrite one another.
+  std::vector<std::unique_ptr<Demo::Batch> > here;
+  for (int round = 0; round < 3; ++round) here.push_back(batch(70));
+  for (auto const& b : made) EXPECT_EQ(0, b->compare(*expected));
+  for (auto const& b : here) EXPECT_EQ(0, b->compare(*expected));
+  here.clear();
+  made.clear();
+  EXPECT_EQ(0, batch(70)->compare(*expected));
 }
