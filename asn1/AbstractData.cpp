@@ -9,54 +9,35 @@ namespace ASN1 {
 
 namespace detail {
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QV_ASN1_HEAP_NODES 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QV_ASN1_HEAP_NODES 1
-#endif
-#endif
-
 #ifdef QV_ASN1_HEAP_NODES
 
-void* allocateNode(std::size_t size) { return ::operator new(size); }
-void releaseNode(void* block, std::size_t) noexcept { ::operator delete(block); }
+void* allocateFresh(std::size_t size) { return ::operator new(size); }
+void releaseLarge(void* block) noexcept { ::operator delete(block); }
 
 #else
 
+__thread NodePool nodePool;
+
 namespace {
-const std::size_t kGrain = 16;
-const std::size_t kClasses = 32;  // blocks of 16, 32, ... 512 octets
 const std::size_t kChunk = 32 * 1024;
+}
 
-struct FreeBlock {
-  FreeBlock* next;
-};
-
-// Trivially constructed, so a thread reaches its pool without a guard.
-struct NodePool {
-  FreeBlock* free[kClasses];
-  char* cursor;
-  char* limit;
-};
-thread_local NodePool pool;
-}  // namespace
-
-void* allocateNode(std::size_t size) {
+void* allocateFresh(std::size_t size) {
+  const std::size_t grain = NodePool::grain;
   if (size == 0) size = 1;
-  if (size > kGrain * kClasses) return ::operator new(size);
-  std::size_t c = (size - 1) / kGrain;
-  NodePool& p = pool;
+  if (size > grain * NodePool::classes) return ::operator new(size);
+  std::size_t c = (size - 1) / grain;
+  NodePool& p = nodePool;
   if (FreeBlock* b = p.free[c]) {
     p.free[c] = b->next;
     return b;
   }
-  std::size_t rounded = (c + 1) * kGrain;
+  std::size_t rounded = (c + 1) * grain;
   if (static_cast<std::size_t>(p.limit - p.cursor) < rounded) {
     // The tail of the old chunk is given to the list it fits.
     std::size_t tail = static_cast<std::size_t>(p.limit - p.cursor);
-    if (tail >= kGrain) {
-      std::size_t t = tail / kGrain - 1;
+    if (tail >= grain) {
+      std::size_t t = tail / grain - 1;
       FreeBlock* b = reinterpret_cast<FreeBlock*>(p.cursor);
       b->next = p.free[t];
       p.free[t] = b;
@@ -69,29 +50,11 @@ void* allocateNode(std::size_t size) {
   return block;
 }
 
-void releaseNode(void* block, std::size_t size) noexcept {
-  if (block == nullptr) return;
-  if (size == 0) size = 1;
-  if (size > kGrain * kClasses) {
-    ::operator delete(block);
-    return;
-  }
-  FreeBlock* b = static_cast<FreeBlock*>(block);
-  NodePool& p = pool;
-  std::size_t c = (size - 1) / kGrain;
-  b->next = p.free[c];
-  p.free[c] = b;
-}
+void releaseLarge(void* block) noexcept { ::operator delete(block); }
 
 #endif
 
 }  // namespace detail
-
-AbstractData* AbstractData::create(void const* info) {
-  if (info == nullptr) return nullptr;
-  CreateFun f = static_cast<InfoType const*>(info)->create;
-  return f != nullptr ? f(info) : nullptr;
-}
 
 int AbstractData::print_on(std::ostream& os) const {
   AVNEncoder encoder(os);

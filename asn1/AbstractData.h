@@ -48,8 +48,62 @@ class Allocator {};
 // any thread (it joins that thread's list); memory is kept for reuse, never
 // handed back. Builds with AddressSanitizer take every block from the heap,
 // so that a use after free is still caught.
-void* allocateNode(std::size_t size);
-void releaseNode(void* block, std::size_t size) noexcept;
+#if defined(__SANITIZE_ADDRESS__)
+#define QV_ASN1_HEAP_NODES 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QV_ASN1_HEAP_NODES 1
+#endif
+#endif
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+// Trivially constructed, so a thread reaches its pool without a guard.
+struct NodePool {
+  static const std::size_t grain = 16;
+  static const std::size_t classes = 32;  // blocks of 16, 32, ... 512 octets
+  FreeBlock* free[classes];
+  char* cursor;
+  char* limit;
+};
+extern __thread NodePool nodePool;
+
+// The paths that leave the free lists: a new block, a large one.
+void* allocateFresh(std::size_t size);
+void releaseLarge(void* block) noexcept;
+
+inline void* allocateNode(std::size_t size) {
+#ifdef QV_ASN1_HEAP_NODES
+  return ::operator new(size);
+#else
+  std::size_t c = (size - 1) / NodePool::grain;  // size 0 wraps to the slow path
+  if (c < NodePool::classes) {
+    if (FreeBlock* b = nodePool.free[c]) {
+      nodePool.free[c] = b->next;
+      return b;
+    }
+  }
+  return allocateFresh(size);
+#endif
+}
+
+inline void releaseNode(void* block, std::size_t size) noexcept {
+#ifdef QV_ASN1_HEAP_NODES
+  (void)size;
+  ::operator delete(block);
+#else
+  if (block == nullptr) return;
+  std::size_t c = size == 0 ? 0 : (size - 1) / NodePool::grain;
+  if (c >= NodePool::classes) {
+    releaseLarge(block);
+    return;
+  }
+  FreeBlock* b = static_cast<FreeBlock*>(block);
+  b->next = nodePool.free[c];
+  nodePool.free[c] = b;
+#endif
+}
 
 // A standard allocator over the node pool, for the containers inside values.
 template <class T>
@@ -106,7 +160,11 @@ class AbstractData {
 
   // A new default value of the record's type, owned by the caller; null for
   // a null record or a record without a create function.
-  static AbstractData* create(void const* info);
+  static AbstractData* create(void const* info) {
+    if (info == nullptr) return nullptr;
+    CreateFun f = static_cast<InfoType const*>(info)->create;
+    return f != nullptr ? f(info) : nullptr;
+  }
 
   AbstractData* clone() const { return do_clone(); }
   // `other` must be of the same type (same class and record).

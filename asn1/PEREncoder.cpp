@@ -52,6 +52,11 @@ void PEREncoder::encodeMultiBit(unsigned value, unsigned bits) {
   for (unsigned i = octets; i-- > 0;) out_.push_back(static_cast<char>(acc >> (8 * i)));
 }
 
+void PEREncoder::appendOctets(unsigned value, unsigned n) {
+  freeBits_ = 8;
+  for (unsigned i = n; i-- > 0;) out_.push_back(static_cast<char>(value >> (8 * i)));
+}
+
 void PEREncoder::encodeBitMap(char const* map, unsigned bits) {
   unsigned whole = bits / 8;
   for (unsigned i = 0; i < whole; ++i) encodeMultiBit(static_cast<unsigned char>(map[i]), 8);
@@ -87,12 +92,10 @@ bool PEREncoder::encodeWhole(int64_t value, int64_t lower, int64_t upper) {
     unsigned k = (countBits64(x + 1) + 7) / 8;
     if (k == 0) k = 1;
     if (!encodeLength(k, 1, (nb + 7) / 8)) return false;
-    byteAlign();
-    encodeMultiBit(static_cast<unsigned>(x), 8 * k);
+    appendOctets(static_cast<unsigned>(x), k);
     return true;
   }
-  byteAlign();
-  encodeMultiBit(static_cast<unsigned>(x), nb > 8 ? 16 : 8);
+  appendOctets(static_cast<unsigned>(x), nb > 8 ? 2 : 1);
   return true;
 }
 
@@ -105,11 +108,10 @@ bool PEREncoder::encodeLength(unsigned length, unsigned lower, unsigned upper) {
   if (upper <= 65535) return encodeWhole(length, lower, upper);
   // No fragments: a longer length could not be read back by any peer.
   if (length >= 16384) return false;
-  byteAlign();
   if (length <= 127)
-    encodeMultiBit(length, 8);
+    appendOctets(length, 1);
   else
-    encodeMultiBit(0x8000u | length, 16);
+    appendOctets(0x8000u | length, 2);
   return true;
 }
 
@@ -195,12 +197,11 @@ bool PEREncoder::do_visit(INTEGER const& v) {
     // another number (that form is read without a sign); refuse it.
     if (v.getConstraintType() == PartiallyConstrained && static_cast<int64_t>(v.getValue()) < v.getLowerLimit())
       return false;
-    int64_t s = v.getValue();
-    unsigned bits = s == 0 ? 1 : s > 0 ? countBits64(static_cast<uint64_t>(s) + 1) + 1 : countBits64(static_cast<uint64_t>(-s)) + 1;
-    unsigned k = (bits + 7) / 8;
-    if (!encodeLength(k, 0, kNoUpperBound)) return false;
-    byteAlign();
-    encodeMultiBit(static_cast<unsigned>(v.getValue()), 8 * k);
+    // The fewest octets of the two's complement, after their count.
+    int s = v.getValue();
+    unsigned k = s >= -128 && s <= 127 ? 1 : s >= -32768 && s <= 32767 ? 2 : s >= -8388608 && s <= 8388607 ? 3 : 4;
+    appendOctets(k, 1);
+    appendOctets(static_cast<unsigned>(s), k);
     return true;
   }
   int64_t lower, upper;

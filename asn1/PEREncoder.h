@@ -79,6 +79,8 @@ class PEREncoder : public ConstVisitor {
 
  private:
   bool encodeRawOpenType(char const* data, unsigned n);
+  // Aligns, then appends the low n octets of `value` (n = 1..4), high first.
+  void appendOctets(unsigned value, unsigned n);
 
   std::vector<char>& out_;
   uint16_t freeBits_;  // 1..8; 8: the next bit starts a new octet
