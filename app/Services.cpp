@@ -1,19 +1,20 @@
 #include "app/Services.h"
 
 #include "app/TraceCtl.h"
+#include "app/Version.h"
 #include "config/IniFile.h"
 #include "control/Acceptor.h"
 #include "control/CtrlSrv.h"
 #include "control/HeartBeat.h"
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
+#include "monitoring/MonitoringCtl.h"
 
 #include <iostream>
 
-// The slot framework, the board control services and the monitoring
-// service are not part of this build. Each step below names, in order, the
-// calls it makes once they are; a control service that does not exist is
-// simply not bound.
+// The slot framework and the board control services are not part of this
+// build. Each step below names, in order, the calls it makes once they are;
+// a control service that does not exist is simply not bound.
 
 namespace Services {
 
@@ -38,8 +39,9 @@ void CreateHardware() {
 }
 
 void CreateMonitoring(IniFile::File& config) {
-  // MonitoringCtl::instance().Configure(config)
-  (void)config;
+  Monitoring::traceSwitch(&traces.monitoring.internal);
+  MonitoringCtl::softwareBuild(Version::current.tag());
+  MonitoringCtl::instance().Configure(config);
 }
 
 void BindControl() {
@@ -47,6 +49,8 @@ void BindControl() {
   // Slots::instance(), HwTests::instance(), BusCtl::instance(),
   // E1Ctl::instance(), spiCtrl::instance(), MonitoringCtl::instance().
   ctrlServer.Bind(HeartBeatCtl::instance());
+  // Last: it takes only what no other service took.
+  ctrlServer.Bind(&MonitoringCtl::instance());
 }
 
 void ActivateControl(int port) { ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port)); }

@@ -51,6 +51,9 @@ Reply Hal::request(Session&, Request& r) {
     case kClockSelect:
     case kSpiRead:
     case kSpiWrite:
+    case kDip:
+    case kPower:
+    case kLed:
       if (int err = checkRecord(r)) return Reply::fail(err);
       break;
     default:
@@ -88,6 +91,15 @@ Reply Hal::request(Session&, Request& r) {
       if (p[0] >= kSpiChannels) return Reply::fail(EINVAL);
       if (r.word == kSpiRead) return Reply::ok(regs_[p[0]][p[1]]);
       regs_[p[0]][p[1]] = p[2];
+      return Reply::ok();
+    case kDip:
+      p[0] = dip_;
+      return Reply::ok();
+    case kPower:
+      p[0] = power_;
+      return Reply::ok();
+    case kLed:
+      leds_.push_back(p[0]);
       return Reply::ok();
   }
   return Reply::fail(ENOTTY);
@@ -129,6 +141,16 @@ std::string Hal::describe(const LogEntry& e) const {
       if (!sized(3)) break;
       o << "spi-write ch=" << unsigned(uint8_t(in[0])) << " reg=" << hex2(uint8_t(in[1]))
         << " value=" << hex2(uint8_t(in[2]));
+      return o.str();
+    case kDip:
+    case kPower:
+      if (!sized(1)) break;
+      o << (e.word == kDip ? "dip" : "power");
+      if (!e.error && !e.out.empty()) o << " -> " << hex2(uint8_t(e.out[0]));
+      return o.str();
+    case kLed:
+      if (!sized(1)) break;
+      o << "led value=" << hex2(uint8_t(in[0]));
       return o.str();
   }
   return Model::describe(e);
@@ -196,6 +218,31 @@ void Hal::setReg(unsigned ch, unsigned reg, uint8_t value) {
   if (ch < kSpiChannels && reg < 256) regs_[ch][reg] = value;
 }
 
+void Hal::setDip(uint8_t v) {
+  auto g = guard();
+  dip_ = v;
+}
+
+void Hal::setPower(uint8_t v) {
+  auto g = guard();
+  power_ = v;
+}
+
+uint8_t Hal::dip() const {
+  auto g = guard();
+  return dip_;
+}
+
+uint8_t Hal::power() const {
+  auto g = guard();
+  return power_;
+}
+
+std::vector<uint8_t> Hal::ledHistory() const {
+  auto g = guard();
+  return leds_;
+}
+
 void Hal::help(std::ostream& out) const {
   out << "hal channel N [M]      switch state and byte seen of channels N to M\n"
          "hal seen N BYTE|clear  channel N reads as BYTE / as what it carries\n"
@@ -203,7 +250,10 @@ void Hal::help(std::ostream& out) const {
          "hal spi                whether the HAL has SPI\n"
          "hal spi present on|off SPI requests succeed / fail with ENODEV\n"
          "hal spi reg CH REG [VALUE]  reads or sets a framer register\n"
-         "hal spi dump CH        the 256 registers of framer CH\n";
+         "hal spi dump CH        the 256 registers of framer CH\n"
+         "hal dip [BYTE]         the DIP switch byte, or sets it\n"
+         "hal power [BYTE]       the power supply byte, or sets it\n"
+         "hal led                the framer LED byte and every write, oldest first\n";
 }
 
 bool Hal::command(const std::vector<std::string>& a, std::ostream& out) {
@@ -243,6 +293,19 @@ bool Hal::command(const std::vector<std::string>& a, std::ostream& out) {
     for (const ClockChange& c : clockHistory_) {
       out << usecText(c.usec) << " " << c.value << "\n";
     }
+    return true;
+  }
+  if ((a[0] == "dip" || a[0] == "power") && (a.size() == 1 || a.size() == 2)) {
+    uint8_t& b = a[0] == "dip" ? dip_ : power_;
+    if (a.size() == 1) out << hex2(b) << "\n";
+    else if (num(a[1], 255, v)) b = uint8_t(v);
+    else out << "error: bad byte " << a[1] << "\n";
+    return true;
+  }
+  if (a[0] == "led" && a.size() == 1) {
+    if (leds_.empty()) out << "led none\n";
+    else out << "led " << hex2(leds_.back()) << "\n";
+    for (uint8_t b : leds_) out << hex2(b) << "\n";
     return true;
   }
   if (a[0] == "spi") {

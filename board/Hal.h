@@ -1,7 +1,8 @@
 #pragma once
 // The stand-in's "/dev/hal": the TDM switch (every channel listens to a
 // source, drives a constant byte, or is disabled), the byte seen on each
-// channel, the clock source selection and the SPI framer registers.
+// channel, the clock source selection, the SPI framer registers, and the
+// board's DIP switches, power supply state and E1 framer LEDs.
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -20,6 +21,9 @@ class Hal : public Model {
   static constexpr uint32_t kClockSelect = 0x80044301;  // {value}
   static constexpr uint32_t kSpiRead = 0xC0034203;      // bytes {ch, reg, 0xFF}, result = value
   static constexpr uint32_t kSpiWrite = 0xC0034204;     // bytes {ch, reg, value}
+  static constexpr uint32_t kDip = 0xC0014205;         // byte: DIP switches -> state
+  static constexpr uint32_t kPower = 0xC0014206;       // byte: -> power supply state
+  static constexpr uint32_t kLed = 0xC0014207;         // byte: framer LED bits
   static constexpr unsigned kSpiChannels = 8;
   // What a channel that nobody drives is read as.
   static constexpr uint8_t kIdleByte = 0xFF;
@@ -51,6 +55,14 @@ class Hal : public Model {
   uint8_t reg(unsigned ch, unsigned reg) const;
   void setReg(unsigned ch, unsigned reg, uint8_t value);
 
+  // The DIP switch and power supply bytes the board reads; every LED byte
+  // written, oldest first.
+  void setDip(uint8_t v);
+  void setPower(uint8_t v);
+  uint8_t dip() const;
+  uint8_t power() const;
+  std::vector<uint8_t> ledHistory() const;
+
   Reply request(Session& s, Request& r) override;
   std::string describe(const LogEntry& e) const override;
   bool command(const std::vector<std::string>& args, std::ostream& out) override;
@@ -66,6 +78,9 @@ class Hal : public Model {
   std::vector<ClockChange> clockHistory_;
   bool spiPresent_ = true;
   uint8_t regs_[kSpiChannels][256] = {};
+  uint8_t dip_ = 0;
+  uint8_t power_ = 3;
+  std::vector<uint8_t> leds_;
 };
 
 }  // namespace Board

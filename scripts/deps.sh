@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake g++ ninja-build make pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libboost-dev libloki-dev
+  libboost-dev libloki-dev libsnmp-dev
   clang libclang-rt-14-dev
   python3 iproute2
 )

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -47,6 +48,21 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) 
     if (std::chrono::steady_clock::now() > end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+// Runs qvboard with the arguments against the stand-in board of the
+// daemon under the root; its output and error text.
+inline std::string qvboard(const std::string& root, const std::string& args) {
+  const std::string cmd =
+      "QUORVAD_ROOT=" + root + " " + QUORVAD_BINARY_DIR + "/board/qvboard " + args + " 2>&1";
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = ::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  ::pclose(p);
+  return out;
 }
 
 // A fresh root laid out as the board's file system needs it.

@@ -12,18 +12,7 @@
 namespace {
 using namespace app_test;
 
-std::string qvboard(const TestRoot& root, const std::string& args) {
-  const std::string cmd = "QUORVAD_ROOT=" + root.dir() + " " + QUORVAD_BINARY_DIR +
-                          "/board/qvboard " + args + " 2>&1";
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = ::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+std::string qvboard(const TestRoot& root, const std::string& args) { return app_test::qvboard(root.dir(), args); }
 
 size_t countLines(const std::string& text) {
   size_t n = 0;

@@ -101,6 +101,11 @@ struct DaemonTest : ::testing::Test {
 };
 
 const Bytes kPingFrame = {0x03, 0x00, 0x00, 0x08, 0x80, 0x01, 0x01, 0x18};
+// What every new controller is told first, without a board behind the
+// daemon: no seq, no slot (00), pdu signal (10), no extension (0), power
+// 17 of 23 (10001), unknown 0 of 4 (00): 0010 0100 0100 0000.
+const char kPowerUnknown[] = "03 00 00 06 24 40";
+const char kPowerUnknownText[] = "{ pdu signal : power : unknown }";
 
 }  // namespace
 
@@ -108,7 +113,7 @@ TEST_F(DaemonTest, PingIsAnsweredSuccessOnTheWire) {
   Peer c;
   ASSERT_TRUE(c.connect(port));
   ASSERT_TRUE(c.send(kPingFrame));
-  EXPECT_EQ(hex(c.recv(8)), "03 00 00 08 80 01 01 40");
+  EXPECT_EQ(hex(c.recv(14)), std::string(kPowerUnknown) + " 03 00 00 08 80 01 01 40");
   EXPECT_TRUE(daemon->waitOut("new connection from 127.0.0.1:" + std::to_string(c.local_port())));
   EXPECT_TRUE(daemon->waitErr("ctrl [127.0.0.1:" + std::to_string(c.local_port()) + "]: controller connect.\n"));
 }
@@ -122,6 +127,7 @@ TEST_F(DaemonTest, TheClientGetsOneAnswerPerMessage) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(messages(r.out), (std::vector<std::string>{
+                                 kPowerUnknownText,
                                  "{ seq 1, pdu response : success : NULL }",
                                  "{ seq 2, slot 17, pdu response : error : unexpectedMsgType }",
                                  "{ seq 3, pdu response : error : unexpectedMsgType }",
@@ -132,6 +138,7 @@ TEST_F(DaemonTest, TheClientGetsOneAnswerPerMessage) {
 TEST_F(DaemonTest, GarbageIsLoggedUnansweredAndTheLinkStays) {
   Peer c;
   ASSERT_TRUE(c.connect(port));
+  EXPECT_EQ(hex(c.recv(6)), kPowerUnknown);
   ASSERT_TRUE(c.send({0x03, 0x00, 0x00, 0x07, 0xDE, 0xAD, 0x01}));
   ASSERT_TRUE(daemon->waitErr("]: receive fail: decode error!\n msg: DE AD 01 \n"));
   EXPECT_TRUE(c.recv(1, 300).empty());
@@ -147,14 +154,14 @@ TEST_F(DaemonTest, OneControllerAtATimeAndTheNextAfterAClose) {
   EXPECT_TRUE(c2.closed());
   EXPECT_TRUE(daemon->waitErr("refuse connection from 127.0.0.1:" + std::to_string(c2.local_port())));
   ASSERT_TRUE(c1.send(kPingFrame));
-  EXPECT_EQ(hex(c1.recv(8)), "03 00 00 08 80 01 01 40");
+  EXPECT_EQ(hex(c1.recv(14)), std::string(kPowerUnknown) + " 03 00 00 08 80 01 01 40");
 
   const std::string a1 = "127.0.0.1:" + std::to_string(c1.local_port());
   c1.close();
   ASSERT_TRUE(daemon->waitErr("control connection " + a1 + " closed.\n"));
   ToolRun r = session("{ seq 9, pdu command : ping : NULL }\n");
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(messages(r.out), std::vector<std::string>{"{ seq 9, pdu response : success : NULL }"});
+  EXPECT_EQ(messages(r.out), (std::vector<std::string>{kPowerUnknownText, "{ seq 9, pdu response : success : NULL }"}));
 }
 
 TEST_F(DaemonTest, TheClientSaysWhatWentWrong) {
