@@ -225,9 +225,16 @@ bool PERDecoder::do_visit(INTEGER& v) {
     v.setValue(static_cast<int>(static_cast<uint32_t>(x)));
     return true;
   }
+  // An aligned octet count, then the octets: the one-octet count is read
+  // here, any other form by decodeLength.
   unsigned k = 0, bits = 0;
-  if (decodeLength(0, kNoUpperBound, k) < 0 || k > 4) return false;
-  if (!decodeMultiBit(8 * k, bits)) return false;
+  byteAlign();
+  if (pos_ < end_ && (static_cast<unsigned char>(*pos_) & 0x80) == 0)
+    k = static_cast<unsigned char>(*pos_++);
+  else if (decodeLength(0, kNoUpperBound, k) < 0)
+    return false;
+  if (k > 4 || k > octetsLeft()) return false;
+  for (unsigned i = 0; i < k; ++i) bits = (bits << 8) | static_cast<unsigned char>(*pos_++);
   // The octets are the two's complement the encoder wrote. Only a
   // lower-bound-only type with a bound of 0 or more reads them unsigned.
   bool sign = type != PartiallyConstrained || v.getLowerLimit() < 0;
