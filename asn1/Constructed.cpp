@@ -9,7 +9,7 @@ namespace ASN1 {
 
 // ---- SEQUENCE::BitMap
 
-void SEQUENCE::BitMap::Bytes::resize(std::size_t n) {
+void SEQUENCE::BitMap::Bytes::resizeAcross(std::size_t n) {
   std::size_t const small = sizeof local_;
   if (n <= small) {
     if (count_ > small) std::copy(heap_.begin(), heap_.begin() + static_cast<std::ptrdiff_t>(n), local_);

@@ -74,10 +74,19 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
       char operator[](std::size_t i) const { return data()[i]; }
       char& back() { return data()[count_ - 1]; }
       // New octets are 0.
-      void resize(std::size_t n);
+      void resize(std::size_t n) {
+        if (n <= sizeof local_ && count_ <= sizeof local_) {
+          for (std::size_t i = count_; i < n; ++i) local_[i] = 0;
+          count_ = n;
+          return;
+        }
+        resizeAcross(n);
+      }
       void swap(Bytes& other);
 
      private:
+      void resizeAcross(std::size_t n);
+
       std::size_t count_;
       char local_[8];
       std::vector<char, detail::NodeAllocator<char> > heap_;

@@ -303,8 +303,8 @@ bool PERDecoder::do_visit(OCTET_STRING& v) {
   }
   byteAlign();
   if (n > octetsLeft()) return false;
-  v.resize(n);
-  decodeBlock(v.data(), n);
+  v.assign(pos_, pos_ + n);
+  pos_ += n;
   return true;
 }
 
