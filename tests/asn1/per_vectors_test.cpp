@@ -431,6 +431,26 @@ TEST(PerOther, ObjectIdentifierHasAnOctetLength) {
   EXPECT_TRUE(roundTrip(oid, "06 2A 86 48 86 F7 0D"));
 }
 
+// An open type is written in place and its length slid in before it; a
+// value of more than 127 octets takes the two-octet length form. The
+// encoding goes after what the caller's buffer holds, and a failed one
+// leaves the buffer as it was.
+TEST(PerOther, OpenTypeLengthGoesBeforeTheValueWrittenInPlace) {
+  OpenData open(new OCTET_STRING(200, '\x5A', &OCTET_STRING::theInfo), &OpenData::theInfo);
+  std::vector<char> out = octets("AA");
+  ASSERT_TRUE(perEncode(open, out));
+  std::string expected = "AA 80 CA 80 C8";  // 202 octets around, 200 inside
+  for (int i = 0; i < 200; ++i) expected += " 5A";
+  EXPECT_EQ(expected, hex(out));
+
+  OBJECT_IDENTIFIER* lone = new OBJECT_IDENTIFIER;
+  lone->append(5);
+  OpenData bad(lone, &OpenData::theInfo);
+  out = octets("AA");
+  EXPECT_FALSE(perEncode(bad, out));
+  EXPECT_EQ("AA", hex(out));
+}
+
 OBJECT_IDENTIFIER arcs(std::initializer_list<unsigned> list) {
   OBJECT_IDENTIFIER oid;
   for (unsigned arc : list) oid.append(arc);
