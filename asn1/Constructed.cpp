@@ -28,13 +28,6 @@ void SEQUENCE::BitMap::Bytes::swap(Bytes& other) {
   heap_.swap(other.heap_);
 }
 
-void SEQUENCE::BitMap::resize(unsigned bits) {
-  bitData.resize((static_cast<std::size_t>(bits) + 7) / 8);
-  // Bits dropped from a kept byte must not come back on a later growth.
-  if (bits % 8 != 0) bitData.back() = static_cast<char>(bitData.back() & (0xFF00u >> (bits % 8)));
-  totalBits = bits;
-}
-
 
 void SEQUENCE::BitMap::swap(BitMap& other) {
   std::swap(totalBits, other.totalBits);

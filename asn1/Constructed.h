@@ -38,7 +38,12 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
    public:
     BitMap() : totalBits(0) {}
     unsigned size() const { return totalBits; }
-    void resize(unsigned bits);
+    void resize(unsigned bits) {
+      bitData.resize((static_cast<std::size_t>(bits) + 7) / 8);
+      // Bits dropped from a kept byte must not come back on a later growth.
+      if (bits % 8 != 0) bitData.back() = static_cast<char>(bitData.back() & (0xFF00u >> (bits % 8)));
+      totalBits = bits;
+    }
     bool operator[](unsigned i) const {
       return i < totalBits && (static_cast<unsigned char>(bitData[i / 8]) & (0x80u >> (i % 8))) != 0;
     }

@@ -12,11 +12,6 @@
 
 namespace ASN1 {
 
-unsigned countBits64(uint64_t range) {
-  if (range <= 1) return 0;
-  return 64u - static_cast<unsigned>(__builtin_clzll(range - 1));
-}
-
 PEREncoder::PEREncoder(std::vector<char>& out, bool aligned) : out_(out), freeBits_(8), aligned_(aligned) {
   out_.clear();
   out_.reserve(256);

@@ -88,7 +88,9 @@ class PEREncoder : public ConstVisitor {
 };
 
 // Bits needed for the values 0..range-1 of a range of up to 2^64 - 1 values.
-unsigned countBits64(uint64_t range);
+inline unsigned countBits64(uint64_t range) {
+  return range <= 1 ? 0 : 64u - static_cast<unsigned>(__builtin_clzll(range - 1));
+}
 
 }  // namespace ASN1
 
