@@ -4,6 +4,7 @@
 #include "app/Version.h"
 #include "config/IniFile.h"
 #include "log/Daemon.h"
+#include "log/MuxDump.h"
 #include "runtime/Event.h"
 #include "runtime/Fd.h"
 #include "runtime/Multiplexer.h"
@@ -147,7 +148,7 @@ void CheckDumpStatus() {
   timestamp(out);
   out << std::endl;
   out << "version : " << Version::current.tag() << std::endl;
-  multiplexer.dump(out);
+  DumpMultiplexer(out, multiplexer);
 }
 
 void CheckUpdateResources() {

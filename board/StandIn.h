@@ -13,6 +13,11 @@
 // control socket Root::path("/var/run/standin.ctl"), through which a user or
 // a test reads the request log and the models and injects state and
 // failures, one text command per line (see command()).
+//
+// The board's code is spread by concern: StandIn.cpp (the models, driver
+// requests and their log), Sessions.cpp (the device sessions), Thread.cpp
+// (the board's thread), ControlSocket.cpp (the socket server), Commands.cpp
+// (the control commands) and Failures.cpp (failure injection).
 #include <sys/types.h>
 
 #include <pthread.h>
@@ -27,6 +32,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "board/ControlSocket.h"
 #include "board/Model.h"
 
 namespace Board {
@@ -40,6 +46,8 @@ class StandIn {
   static constexpr const char* kControlPath = "/var/run/standin.ctl";
   // Requests kept in the log; older ones are dropped (and counted).
   static constexpr size_t kLogLimit = 100000;
+  // Lines of the log one answer shows, the newest; the others are counted.
+  static constexpr size_t kLogAnswerLimit = 10000;
 
   // The board of this process, made (with its thread and control socket) on
   // first use.
@@ -59,6 +67,8 @@ class StandIn {
   // "\n"; errors begin with "error: "). The socket sends the same text
   // followed by a line ".".
   std::string command(const std::string& line);
+  // The same answer, given out piece by piece (see Answer).
+  std::unique_ptr<Answer> answer(const std::string& line);
 
   // The log as text lines, optionally only the given request words.
   std::vector<std::string> logLines(const std::vector<uint32_t>& words = {});
@@ -96,12 +106,10 @@ class StandIn {
 
  private:
   friend class Session;
+  friend class LogAnswer;
   struct Failure {
     int error;
     bool once;
-  };
-  struct Client {
-    std::string in, out;
   };
 
   StandIn();
@@ -109,15 +117,23 @@ class StandIn {
   void stopThread();
   void run();
   void wake();
-  void openControl();
   // With the lock held: handles what each end has to say, without waiting.
   void serviceLocked();
   void buryLocked() { graveyard_.clear(); }
   void serviceEnd(Session& s, short revents);
   void endLocked(Session& s);
   void flushLocked(Session& s);
-  bool serveClient(int fd, Client& c, short revents);
-  std::string commandLocked(const std::vector<std::string>& args);
+  std::unique_ptr<Answer> commandLocked(const std::vector<std::string>& args);
+  std::string failCommandLocked(const std::vector<std::string>& args);
+  std::unique_ptr<Answer> logAnswerLocked(const std::vector<std::string>& args);
+  // With the lock held: the failure injected for an open of path or a
+  // request word on a device, taken when it was for once; false if none.
+  bool injectedOpenLocked(const std::string& path, int& err);
+  bool injectedRequestLocked(const std::string& device, uint32_t word, int& err);
+  void pushLogLocked(LogEntry&& e);
+  void clearLogLocked();
+  // Closes the board's end of a cut session (see Sessions.cpp).
+  static void closeEnd(int fd);
   bool matches(const LogEntry& e, const std::vector<uint32_t>& words) const;
   static void* threadMain(void* arg);
 
@@ -130,14 +146,13 @@ class StandIn {
   unsigned nextSession_ = 1;
 
   std::deque<LogEntry> log_;
+  uint64_t logFirst_ = 0;  // the number of log_.front() among all requests
   uint64_t dropped_ = 0;
   std::map<std::string, Failure> openFailures_;
   std::map<std::pair<std::string, uint32_t>, Failure> requestFailures_;
 
   int wake_ = -1;     // eventfd
-  int listen_ = -1;   // control socket
-  std::string controlPath_;
-  std::map<int, Client> clients_;  // only touched by the thread
+  ControlSocket control_{*this};  // only served by the thread
   bool threadRunning_ = false;
   bool stop_ = false;
   pthread_t thread_{};

@@ -15,87 +15,52 @@ namespace Control {
 
 AcceptorNet::AcceptorNet() : AcceptorNet(0) {}
 
-AcceptorNet::AcceptorNet(int port) : port_(static_cast<unsigned short>(port)) {
-  acceptEvent_.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
-}
+AcceptorNet::AcceptorNet(int port)
+    : port_(static_cast<unsigned short>(port)), listener_(*this, "AcceptorNet::OnSocketEvent") {}
 
 AcceptorNet::AcceptorNet(int port, bool verbose) : AcceptorNet(port) { this->verbose(verbose); }
 
-AcceptorNet::~AcceptorNet() {
-  bindTimer_.reset();
-  acceptEvent_.Release();
-}
+AcceptorNet::~AcceptorNet() { listener_.Close(); }
 
 bool AcceptorNet::ImplActivate() {
-  listenSocket_ = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-  if (!listenSocket_.is_valid()) {
-    if (verbose()) std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
-    return false;
-  }
+  if (!listener_.Open(AF_INET, IPPROTO_TCP)) return false;
   const int one = 1;
-  ::setsockopt(listenSocket_.lowlevel_fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  BindSocket();
+  ::setsockopt(listener_.fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  listener_.Bind();
   return true;
 }
 
-void AcceptorNet::BindSocket() {
+int AcceptorNet::BindAddress(int fd) {
   INet4::Addr a;
   a.sin_addr.s_addr = htonl(INADDR_ANY);
   a.port(port_);
-  if (::bind(listenSocket_.lowlevel_fd(), a, a.size()) != 0) {
-    if (verbose()) std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\"  waiting..." << std::endl;
-    bindTimer_.set(kBindRetryMs, &AcceptorNet::OnTimeout, this);
+  return ::bind(fd, a, a.size());
+}
+
+void AcceptorNet::Accepted(Fd s, const sockaddr_storage& from, socklen_t) {
+  const INet4::Addr a(reinterpret_cast<const sockaddr_in&>(from));
+  if (GetState() == State::Connected) {
+    if (verbose()) std::cerr << "refuse connection from " << a << std::endl;
+    ImplRefuseConnection();
     return;
   }
-  if (::listen(listenSocket_.lowlevel_fd(), 1) != 0) {
-    if (verbose()) std::cerr << "can't listen socket: " << std::strerror(errno) << std::endl;
-    Deactivate();
+  if (GetState() != State::Connecting) {
+    // The previous link's loss is still being reported (or the endpoint
+    // is being shut down): nobody could take this one, so close it and
+    // let the controller come back.
+    if (verbose()) std::cerr << "refuse connection from " << a << std::endl;
     return;
   }
-  if (!listenSocket_.NonBlock()) {
+  if (!s.NonBlock()) {
     if (verbose()) std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
-    Deactivate();
     return;
   }
-  acceptEvent_.Schedule(listenSocket_, POLLIN);
+  if (verbose()) std::cout << "new connection from " << a << std::endl;
+  Connected(s, a);
+  if (IsConnected()) ImplConnected(s);
 }
 
-void AcceptorNet::OnTimeout(Timer*) { BindSocket(); }
-
-void AcceptorNet::OnSocketEvent(int, short events) {
-  if (!(events & POLLIN)) return;
-  for (;;) {
-    INet4::Addr a;
-    socklen_t len = a.size();
-    Fd s(::accept4(listenSocket_.lowlevel_fd(), a, &len, SOCK_CLOEXEC));
-    if (!s.is_valid()) break;
-    if (GetState() == State::Connected) {
-      if (verbose()) std::cerr << "refuse connection from " << a << std::endl;
-      ImplRefuseConnection();
-      continue;
-    }
-    if (GetState() != State::Connecting) {
-      // The previous link's loss is still being reported (or the endpoint
-      // is being shut down): nobody could take this one, so close it and
-      // let the controller come back.
-      if (verbose()) std::cerr << "refuse connection from " << a << std::endl;
-      continue;
-    }
-    if (!s.NonBlock()) {
-      if (verbose()) std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
-      continue;
-    }
-    if (verbose()) std::cout << "new connection from " << a << std::endl;
-    Connected(s, a);
-    if (IsConnected()) ImplConnected(s);
-  }
-}
-
-void AcceptorNet::ImplDeactivate() {
-  bindTimer_.reset();
-  acceptEvent_.Release();
-  listenSocket_.close();
-}
+void AcceptorNet::ImplDeactivate() { listener_.Close(); }
 
 // ---------------------------------------------------------------- with liveness check
 

@@ -4,16 +4,16 @@
 // the connected socket every second, and tightens its keepalive whenever
 // another controller knocks, so that a controller that vanished without
 // closing is dropped within seconds and the next one can take its place.
+#include "control/Listener.h"
 #include "control/Service.h"
-#include "runtime/Event.h"
 #include "runtime/Fd.h"
 #include "runtime/Timer.h"
 
 namespace Control {
 
-class AcceptorNet : public ServiceNet {
+class AcceptorNet : public ServiceNet, private Listener::Owner {
 public:
-  static const unsigned kBindRetryMs = 5000;
+  static const unsigned kBindRetryMs = Listener::kBindRetryMs;
 
   AcceptorNet();
   explicit AcceptorNet(int port);
@@ -21,10 +21,12 @@ public:
   ~AcceptorNet() override;
 
   unsigned short port() const { return port_; }
-  bool listening() const { return acceptEvent_.IsActive(); }
+  bool listening() const { return listener_.listening(); }
+  // Out of descriptors with none to give up: the listener is left alone
+  // for a while.
+  bool paused() const { return listener_.paused(); }
 
-  void OnSocketEvent(int fd, short events);
-  void OnTimeout(Timer*);
+  void OnSocketEvent(int fd, short events) { listener_.OnSocketEvent(fd, events); }
 
 protected:
   bool ImplActivate() override;
@@ -33,13 +35,14 @@ protected:
   virtual void ImplRefuseConnection() {}
   virtual void ImplConnected(Fd) {}
 
-  void BindSocket();
-
 private:
+  int BindAddress(int fd) override;
+  void Accepted(Fd s, const sockaddr_storage& from, socklen_t len) override;
+  void ListenFailed() override { Deactivate(); }
+  bool Verbose() const override { return verbose(); }
+
   unsigned short port_;
-  Fd listenSocket_;
-  Timer bindTimer_;
-  Event acceptEvent_;
+  Listener listener_;
 };
 
 class AcceptorNetCheckConnection : public AcceptorNet {

@@ -31,32 +31,22 @@ ConnectorNet::ConnectorNet(const std::string& host, unsigned short port) : Conne
 
 ConnectorNet::~ConnectorNet() {
   running_ = false;
-  retryTimer_.reset();
+  retry_.Cancel();
   connectEvent_.Release();
 }
 
 bool ConnectorNet::ImplActivate() {
   running_ = true;
-  fastRetries_ = ConnectDelays::kFastRetries;
+  retry_.Start();
   TryConnect();
   return running_;
 }
 
 void ConnectorNet::Abandon() { Deactivate(); }
 
-void ConnectorNet::Retry(unsigned slowMs) {
-  if (fastRetries_ > 0) {
-    --fastRetries_;
-    retryMs_ = ConnectDelays::kFastMs;
-  } else {
-    retryMs_ = slowMs;
-  }
-  retryTimer_.set(retryMs_, &ConnectorNet::OnTimeout, this);
-}
-
 void ConnectorNet::TryConnect() {
   // One attempt at a time: whatever was under way is dropped.
-  retryTimer_.reset();
+  retry_.Cancel();
   connectEvent_.Release();
   socket_ = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!socket_.is_valid()) {
@@ -95,7 +85,7 @@ void ConnectorNet::TryConnect() {
   else
     std::cerr << "can't connect to " << host_ << ":" << port_ << " : " << std::strerror(err) << std::endl;
   socket_.close();
-  Retry(ConnectDelays::kConnectFailedMs);
+  retry_.Failed(ConnectDelays::kConnectFailedMs, this);
 }
 
 void ConnectorNet::OnSocketEvent(int, short events) {
@@ -103,7 +93,7 @@ void ConnectorNet::OnSocketEvent(int, short events) {
     std::cerr << "fail to connect to " << target_ << std::endl;
     connectEvent_.Release();
     socket_.close();
-    Retry(ConnectDelays::kPollFailedMs);
+    retry_.Failed(ConnectDelays::kPollFailedMs, this);
     return;
   }
   if (!(events & POLLOUT)) return;
@@ -124,7 +114,7 @@ void ConnectorNet::OnSocketEvent(int, short events) {
   }
   std::cerr << "fail to connect to " << target_ << std::endl;
   socket_.close();
-  Retry(ConnectDelays::kSoErrorMs);
+  retry_.Failed(ConnectDelays::kSoErrorMs, this);
 }
 
 void ConnectorNet::OnTimeout(Timer*) { TryConnect(); }
@@ -133,7 +123,7 @@ void ConnectorNet::ImplDeactivate() {
   running_ = false;
   Release();
   socket_.close();
-  retryTimer_.reset();
+  retry_.Cancel();
   connectEvent_.Release();
 }
 
@@ -146,8 +136,7 @@ void ConnectorNet::ImplOnDisconnect() {
   // A connect already in flight (the stack was taken down before any link
   // existed) carries on by itself.
   if (connectEvent_.IsActive()) return;
-  retryMs_ = ConnectDelays::kLinkLostMs;
-  retryTimer_.set(retryMs_, &ConnectorNet::OnTimeout, this);
+  retry_.Lost(this);
 }
 
 }  // namespace Control

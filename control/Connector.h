@@ -23,6 +23,47 @@ struct ConnectDelays {
   static const unsigned kLinkLostMs = 10000;       // an established link went down
 };
 
+// The retry timer of a connecting endpoint and the delays above, shared
+// by the TCP and Unix-domain kinds; the owner's OnTimeout(Timer*) tries
+// again.
+class ConnectRetry {
+public:
+  // An activation: the quick retries are there again.
+  void Start() { fastRetries_ = ConnectDelays::kFastRetries; }
+  // An attempt failed; slowMs is its cause's delay once the quick retries
+  // are used up.
+  template <class T>
+  void Failed(unsigned slowMs, T* owner) {
+    if (fastRetries_ > 0) {
+      --fastRetries_;
+      arm(ConnectDelays::kFastMs, owner);
+    } else {
+      arm(slowMs, owner);
+    }
+  }
+  // The link went down.
+  template <class T>
+  void Lost(T* owner) {
+    arm(ConnectDelays::kLinkLostMs, owner);
+  }
+  void Cancel() { timer_.reset(); }
+
+  int fastRetries() const { return fastRetries_; }
+  // The delay the pending retry was armed with; 0 when none is pending.
+  unsigned pending_ms() const { return timer_.is_running() ? ms_ : 0; }
+
+private:
+  template <class T>
+  void arm(unsigned ms, T* owner) {
+    ms_ = ms;
+    timer_.set(ms_, &T::OnTimeout, owner);
+  }
+
+  Timer timer_;
+  int fastRetries_ = 0;
+  unsigned ms_ = 0;
+};
+
 class ConnectorNet : public ServiceNet {
 public:
   ConnectorNet();
@@ -33,12 +74,12 @@ public:
 
   const std::string& host() const { return host_; }
   unsigned short port() const { return port_; }
-  int fastRetries() const { return fastRetries_; }
+  int fastRetries() const { return retry_.fastRetries(); }
   // True while a connect is in flight (waiting for the socket to become
   // writable).
   bool connecting() const { return connectEvent_.IsActive(); }
   // The delay the pending retry was armed with; 0 when none is pending.
-  unsigned retry_pending_ms() const { return retryTimer_.is_running() ? retryMs_ : 0; }
+  unsigned retry_pending_ms() const { return retry_.pending_ms(); }
 
   void TryConnect();
   void OnSocketEvent(int fd, short events);
@@ -50,16 +91,13 @@ protected:
   void ImplOnDisconnect() override;
 
 private:
-  void Retry(unsigned slowMs);
   void Abandon();
 
   unsigned short port_ = 0;
   std::string host_;
   Fd socket_;
-  Timer retryTimer_;
+  ConnectRetry retry_;
   Event connectEvent_;
-  int fastRetries_ = 0;
-  unsigned retryMs_ = 0;
   INet4::Addr target_;
   // Set from activation until deactivation: a loss reported after
   // Deactivate() must not start the cycle again.

@@ -67,7 +67,11 @@ void Server::OnMessage(const char* data, int length) {
     OnMessage(m);
   } else {
     std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl;
-    std::cerr << " msg: " << ext::hex(data, static_cast<unsigned>(length)) << std::endl;
+    const unsigned n = static_cast<unsigned>(length);
+    if (n <= kLoggedOctets)
+      std::cerr << " msg: " << ext::hex(data, n) << std::endl;
+    else
+      std::cerr << " msg: " << ext::hex(data, kLoggedOctets) << "... (" << n << " octets)" << std::endl;
   }
   slot_ = -1;
 }

@@ -54,6 +54,9 @@ private:
 class Server : public Control::Notify {
 public:
   enum ResponseState { NothingSent = 0, Answered = 1, ErrorSent = 2 };
+  // Octets of an undecodable frame shown in the log; a longer frame shows
+  // these and its length.
+  static const unsigned kLoggedOctets = 32;
 
   Server() = default;
   ~Server() override;

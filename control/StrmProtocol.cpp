@@ -122,7 +122,8 @@ void StrmProtocol::message(Packet& p) {
     if (leftMs >= 1) {
       multiplexer.resetWD();
       pollfd pfd{fd_.lowlevel_fd(), POLLOUT, 0};
-      int r = ::poll(&pfd, 1, leftMs);
+      // The loop's own wait, so that the budget runs on the loop's clock.
+      int r = Mux::loop_poll(&pfd, 1, leftMs);
       const int perr = errno;
       multiplexer.resetWD();
       ready = r == 1 || (r < 0 && perr == EINTR);

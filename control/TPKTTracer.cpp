@@ -44,7 +44,15 @@ void TPKTTracer::OnEvent(int fd, short events) {
   for (;;) {
     INet4::Addr a;
     socklen_t len = a.size();
-    Fd s(::accept4(fd, a, &len, SOCK_CLOEXEC));
+    SpareAccept::Outcome outcome;
+    Fd s(accept_.accept(fd, a, &len, SOCK_CLOEXEC, outcome));
+    if (accept_.began()) std::clog << "ACP connection dropped: out of descriptors" << std::endl;
+    if (outcome == SpareAccept::Outcome::Dropped) continue;
+    if (outcome == SpareAccept::Outcome::Exhausted) {
+      listener_.SetEvents(0);
+      pause_.set(SpareAccept::kPauseMs, &TPKTTracer::OnPauseEnd, this);
+      break;
+    }
     if (!s.is_valid()) break;
     std::clog << "ACP connection open from " << a << std::endl;
     if (!s.NonBlock()) continue;
@@ -55,6 +63,8 @@ void TPKTTracer::OnEvent(int fd, short events) {
     connections_.push_back(std::move(c));
   }
 }
+
+void TPKTTracer::OnPauseEnd(Timer*) { listener_.SetEvents(POLLIN); }
 
 TPKTTracer::Connections::iterator TPKTTracer::FindConnection(int fd) {
   for (auto it = connections_.begin(); it != connections_.end(); ++it)

@@ -5,7 +5,9 @@
 // optional sink. Sending never waits: a client that cannot take a whole
 // frame at once is dropped, so a slow or dead client never holds up the
 // loop or the other clients.
+#include "runtime/Accept.h"
 #include "runtime/Event.h"
+#include "runtime/Timer.h"
 
 #include <list>
 #include <memory>
@@ -56,6 +58,7 @@ public:
   size_t clients() const { return connections_.size(); }
 
   void OnEvent(int fd, short events);
+  void OnPauseEnd(Timer*);
   void OnDataEvent(int fd, short events);
   Connections::iterator FindConnection(int fd);
   void CloseConnection(Connections::iterator it);
@@ -67,6 +70,9 @@ private:
 
   Sink* sink_ = nullptr;
   Event listener_;
+  // Out of descriptors: see runtime/Accept.h.
+  SpareAccept accept_;
+  Timer pause_;
   Connections connections_;
   Connections::iterator current_;
   // The client closed while its data was being handled: its socket is

@@ -43,6 +43,7 @@ void Tpkt_protocol::local_deactivate() {
 }
 
 void Tpkt_protocol::reset() {
+  endResync();
   timer_.reset();
   body_.clear();
   state_ = Idle;
@@ -50,8 +51,22 @@ void Tpkt_protocol::reset() {
 }
 
 void Tpkt_protocol::on_timeout(Timer*) {
-  std::clog << " TPKT packet timeout." << std::endl;
+  // Quiet after noise alone: only the run is to be said.
+  if (state_ != Idle) std::clog << " TPKT packet timeout." << std::endl;
   reset();
+}
+
+void Tpkt_protocol::skipped(unsigned octets, const std::string& text) {
+  if (resyncOctets_ == 0) resyncText_ = text;
+  resyncOctets_ += octets;
+  if (resyncOctets_ >= kResyncLineOctets) endResync();
+}
+
+void Tpkt_protocol::endResync() {
+  if (resyncOctets_ == 0) return;
+  std::clog << name() << " " << resyncText_ << " (" << resyncOctets_ << (resyncOctets_ == 1 ? " octet" : " octets")
+            << " skipped)" << std::endl;
+  resyncOctets_ = 0;
 }
 
 void Tpkt_protocol::deliver() {
@@ -68,13 +83,13 @@ void Tpkt_protocol::receive(Packet& p) {
         if (p.pull8() == 3)
           state_ = WaitReserved;
         else
-          std::clog << name() << " bad TPKT packet start." << std::endl;
+          skipped(1, "bad TPKT packet start.");
         break;
       case WaitReserved:
         if (p.pull8() == 0) {
           state_ = LengthHigh;
         } else {
-          std::clog << name() << " bad TPKT reserved." << std::endl;
+          skipped(2, "bad TPKT reserved.");
           state_ = Idle;
         }
         break;
@@ -85,10 +100,11 @@ void Tpkt_protocol::receive(Packet& p) {
       case LengthLow:
         remaining_ = remaining_ * 256 + p.pull8();
         if (remaining_ < kHeaderSize) {
-          std::clog << name() << " too small " << remaining_ << std::endl;
+          skipped(kHeaderSize, "too small " + std::to_string(remaining_));
           state_ = Idle;
           break;
         }
+        endResync();
         remaining_ -= kHeaderSize;
         body_.clear();
         body_.reserve_head(0);
@@ -120,7 +136,7 @@ void Tpkt_protocol::receive(Packet& p) {
       }
     }
   }
-  if (state_ != Idle)
+  if (state_ != Idle || resyncOctets_ != 0)
     timer_.set(kReassemblyMs, &Tpkt_protocol::on_timeout, this);
   else
     timer_.reset();

@@ -60,83 +60,54 @@ void ServiceUnix::Connected(Fd s, const std::string& peer) {
 
 // ---------------------------------------------------------------- AcceptorUnix
 
-AcceptorUnix::AcceptorUnix() { acceptEvent_.Bind("AcceptorUnix::OnSocketEvent", &AcceptorUnix::OnSocketEvent, this); }
+AcceptorUnix::AcceptorUnix() : listener_(*this, "AcceptorUnix::OnSocketEvent") {}
 
 AcceptorUnix::AcceptorUnix(const std::string& path) : AcceptorUnix() { path_ = UnixSocketPath(path); }
 
 AcceptorUnix::~AcceptorUnix() {
-  bindTimer_.reset();
-  acceptEvent_.Release();
-  listenSocket_.close();
+  listener_.Close();
   RemoveOwnFile();
 }
 
 bool AcceptorUnix::ImplActivate() {
-  listenSocket_ = Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!listenSocket_.is_valid()) {
-    if (verbose()) std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
-    return false;
-  }
-  BindSocket();
+  if (!listener_.Open(AF_UNIX, 0)) return false;
+  listener_.Bind();
   return true;
 }
 
-void AcceptorUnix::BindSocket() {
+int AcceptorUnix::BindAddress(int fd) {
   RemoveSocketFile(path_);
   UnixAddr a(path_);
-  if (::bind(listenSocket_.lowlevel_fd(), a.get(), UnixAddr::size()) != 0) {
-    if (verbose()) std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\"  waiting..." << std::endl;
-    bindTimer_.set(kBindRetryMs, &AcceptorUnix::OnTimeout, this);
-    return;
-  }
+  if (::bind(fd, a.get(), UnixAddr::size()) != 0) return -1;
   struct stat st;
   if (::lstat(a.path().c_str(), &st) == 0) {
     bound_ = true;
     boundDev_ = st.st_dev;
     boundIno_ = st.st_ino;
   }
-  if (::listen(listenSocket_.lowlevel_fd(), 1) != 0) {
-    if (verbose()) std::cerr << "can't listen socket: " << std::strerror(errno) << std::endl;
-    Deactivate();
-    return;
-  }
-  if (!listenSocket_.NonBlock()) {
-    if (verbose()) std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
-    Deactivate();
-    return;
-  }
-  acceptEvent_.Schedule(listenSocket_, POLLIN);
+  return 0;
 }
 
-void AcceptorUnix::OnTimeout(Timer*) { BindSocket(); }
-
-void AcceptorUnix::OnSocketEvent(int, short events) {
-  if (!(events & POLLIN)) return;
-  for (;;) {
-    sockaddr_un a{};
-    socklen_t len = sizeof a;
-    Fd s(::accept4(listenSocket_.lowlevel_fd(), reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC));
-    if (!s.is_valid()) break;
-    const std::string peer = peerPath(a, len);
-    if (GetState() == State::Connected) {
-      if (verbose()) std::cerr << "refuse connection from " << peer << std::endl;
-      ImplRefuseConnection();
-      continue;
-    }
-    if (GetState() != State::Connecting) {
-      // The previous link's loss is still being reported: nobody could
-      // take this one; the client comes back on its own.
-      if (verbose()) std::cerr << "refuse connection from " << peer << std::endl;
-      continue;
-    }
-    if (!s.NonBlock()) {
-      if (verbose()) std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
-      continue;
-    }
-    if (verbose()) std::cout << "new connection from " << peer << std::endl;
-    Connected(s, peer);
-    if (IsConnected()) ImplConnected(s);
+void AcceptorUnix::Accepted(Fd s, const sockaddr_storage& from, socklen_t len) {
+  const std::string peer = peerPath(reinterpret_cast<const sockaddr_un&>(from), len);
+  if (GetState() == State::Connected) {
+    if (verbose()) std::cerr << "refuse connection from " << peer << std::endl;
+    ImplRefuseConnection();
+    return;
   }
+  if (GetState() != State::Connecting) {
+    // The previous link's loss is still being reported: nobody could
+    // take this one; the client comes back on its own.
+    if (verbose()) std::cerr << "refuse connection from " << peer << std::endl;
+    return;
+  }
+  if (!s.NonBlock()) {
+    if (verbose()) std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
+    return;
+  }
+  if (verbose()) std::cout << "new connection from " << peer << std::endl;
+  Connected(s, peer);
+  if (IsConnected()) ImplConnected(s);
 }
 
 void AcceptorUnix::RemoveOwnFile() {
@@ -150,9 +121,7 @@ void AcceptorUnix::RemoveOwnFile() {
 }
 
 void AcceptorUnix::ImplDeactivate() {
-  bindTimer_.reset();
-  acceptEvent_.Release();
-  listenSocket_.close();
+  listener_.Close();
   RemoveOwnFile();
 }
 
@@ -170,7 +139,7 @@ ConnectorUnix::ConnectorUnix(const std::string& path, const std::string& localPa
 
 ConnectorUnix::~ConnectorUnix() {
   running_ = false;
-  retryTimer_.reset();
+  retry_.Cancel();
   connectEvent_.Release();
   socket_.close();
   RemoveSocketFile(localPath_);
@@ -178,23 +147,13 @@ ConnectorUnix::~ConnectorUnix() {
 
 bool ConnectorUnix::ImplActivate() {
   running_ = true;
-  fastRetries_ = ConnectDelays::kFastRetries;
+  retry_.Start();
   TryConnect();
   return running_;
 }
 
-void ConnectorUnix::Retry(unsigned slowMs) {
-  if (fastRetries_ > 0) {
-    --fastRetries_;
-    retryMs_ = ConnectDelays::kFastMs;
-  } else {
-    retryMs_ = slowMs;
-  }
-  retryTimer_.set(retryMs_, &ConnectorUnix::OnTimeout, this);
-}
-
 void ConnectorUnix::TryConnect() {
-  retryTimer_.reset();
+  retry_.Cancel();
   connectEvent_.Release();
   socket_ = Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket_.is_valid()) {
@@ -218,7 +177,7 @@ void ConnectorUnix::TryConnect() {
   if (::connect(socket_.lowlevel_fd(), a.get(), UnixAddr::size()) != 0) {
     std::cerr << "can't connect to " << path_ << " : " << std::strerror(errno) << std::endl;
     socket_.close();
-    Retry(ConnectDelays::kConnectFailedMs);
+    retry_.Failed(ConnectDelays::kConnectFailedMs, this);
     return;
   }
   std::clog << "connected to " << path_ << std::endl;
@@ -237,7 +196,7 @@ void ConnectorUnix::OnSocketEvent(int, short events) {
   if (events & (POLLERR | POLLHUP)) {
     std::cerr << "fail to connect to " << path_ << std::endl;
     socket_.close();
-    Retry(ConnectDelays::kPollFailedMs);
+    retry_.Failed(ConnectDelays::kPollFailedMs, this);
   }
 }
 
@@ -247,7 +206,7 @@ void ConnectorUnix::ImplDeactivate() {
   running_ = false;
   Release();
   socket_.close();
-  retryTimer_.reset();
+  retry_.Cancel();
   connectEvent_.Release();
   RemoveSocketFile(localPath_);
 }
@@ -257,8 +216,7 @@ void ConnectorUnix::ImplOnDisconnect() {
     set_state(State::Idle);
     return;
   }
-  retryMs_ = ConnectDelays::kLinkLostMs;
-  retryTimer_.set(retryMs_, &ConnectorUnix::OnTimeout, this);
+  retry_.Lost(this);
 }
 
 }  // namespace Control

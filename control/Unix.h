@@ -5,6 +5,7 @@
 // lives under the board root (Root::path), and the socket files an
 // endpoint creates are removed when it stops or goes.
 #include "control/Connector.h"
+#include "control/Listener.h"
 #include "control/Service.h"
 #include "runtime/Event.h"
 #include "runtime/Fd.h"
@@ -43,19 +44,19 @@ public:
   void Connected(Fd s, const std::string& peer);
 };
 
-class AcceptorUnix : public ServiceUnix {
+class AcceptorUnix : public ServiceUnix, private Listener::Owner {
 public:
-  static const unsigned kBindRetryMs = 5000;
+  static const unsigned kBindRetryMs = Listener::kBindRetryMs;
 
   AcceptorUnix();
   explicit AcceptorUnix(const std::string& path);
   ~AcceptorUnix() override;
 
   const std::string& path() const { return path_; }
-  bool listening() const { return acceptEvent_.IsActive(); }
+  bool listening() const { return listener_.listening(); }
+  bool paused() const { return listener_.paused(); }
 
-  void OnSocketEvent(int fd, short events);
-  void OnTimeout(Timer*);
+  void OnSocketEvent(int fd, short events) { listener_.OnSocketEvent(fd, events); }
 
 protected:
   bool ImplActivate() override;
@@ -64,15 +65,15 @@ protected:
   virtual void ImplRefuseConnection() {}
   virtual void ImplConnected(Fd) {}
 
-  void BindSocket();
-
 private:
+  int BindAddress(int fd) override;
+  void Accepted(Fd s, const sockaddr_storage& from, socklen_t len) override;
+  void ListenFailed() override { Deactivate(); }
+  bool Verbose() const override { return verbose(); }
   void RemoveOwnFile();
 
   std::string path_;
-  Fd listenSocket_;
-  Timer bindTimer_;
-  Event acceptEvent_;
+  Listener listener_;
   // The file this endpoint bound, so that only that one is removed.
   bool bound_ = false;
   dev_t boundDev_ = 0;
@@ -88,8 +89,8 @@ public:
 
   const std::string& path() const { return path_; }
   const std::string& localPath() const { return localPath_; }
-  int fastRetries() const { return fastRetries_; }
-  unsigned retry_pending_ms() const { return retryTimer_.is_running() ? retryMs_ : 0; }
+  int fastRetries() const { return retry_.fastRetries(); }
+  unsigned retry_pending_ms() const { return retry_.pending_ms(); }
 
   void TryConnect();
   void OnSocketEvent(int fd, short events);
@@ -101,15 +102,11 @@ protected:
   void ImplOnDisconnect() override;
 
 private:
-  void Retry(unsigned slowMs);
-
   std::string path_;
   std::string localPath_;
   Fd socket_;
-  Timer retryTimer_;
+  ConnectRetry retry_;
   Event connectEvent_;
-  int fastRetries_ = 0;
-  unsigned retryMs_ = 0;
   bool running_ = false;
 };
 

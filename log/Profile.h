@@ -7,7 +7,7 @@
 //   point.begin(); ... point.end();
 #include <ostream>
 
-#include "runtime/Multiplexer.h"
+#include "runtime/Measure.h"
 
 namespace Profile {
 

@@ -1,8 +1,8 @@
 #pragma once
 // The daemon's single poll() loop and the base classes that plug into it:
 // descriptor handlers (EventHandler), one-shot timers (TimerEvent),
-// deferred calls that run on every pass while active (Dpc), the timing
-// statistic Measure and the timer-plugin hook.
+// deferred calls that run on every pass while active (Dpc) and the
+// timer-plugin hook.
 //
 // One pass: fire the due timers and run the active deferred calls; build
 // the poll set from the attached handlers; run the deferred calls again;
@@ -11,6 +11,7 @@
 // process, the global `multiplexer`.
 #include "runtime/Clock.h"
 #include "runtime/List.h"
+#include "runtime/Measure.h"
 
 #include <poll.h>
 
@@ -21,30 +22,6 @@
 #include <vector>
 
 class Multiplexer;
-
-// A timing statistic in microseconds. "avg" in its printed form is the most
-// recent sample, not an average.
-class Measure {
-public:
-  void begin();
-  void end();
-  void put(std::ostream& os) const;
-
-  unsigned int minimum() const { return min_; }
-  unsigned int maximum() const { return max_; }
-  unsigned int current() const { return cur_; }
-  unsigned int counter() const { return counter_; }
-
-private:
-  unsigned int min_ = 0;
-  unsigned int max_ = 0;
-  unsigned int cur_ = 0;
-  bool first_ = true;
-  unsigned int start_ = 0;
-  unsigned int counter_ = 0;
-};
-
-std::ostream& operator<<(std::ostream& os, const Measure& m);
 
 // Anything that waits on a descriptor. Derived classes detach before they
 // go (Event does); the base destructor detaches too, as a safety net.
@@ -224,10 +201,6 @@ public:
   unsigned timer_count() const { return timers_.count(); }
   size_t dpc_count() const { return dpcs_.size(); }
   bool watchdog_open() const { return watchdog_ >= 0; }
-
-  // The loop's part of the status dump: its three timing statistics, the
-  // profiling points and a table of the polled descriptor events.
-  void dump(std::ostream& os) const;
 
 private:
   friend class TimerPollGuard;

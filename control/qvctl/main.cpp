@@ -74,6 +74,15 @@ bool decode(const std::vector<char>& in, ASN1::AbstractData& v) {
   return ASN1::decode(in.data(), in.data() + in.size(), &env, v, true);
 }
 
+// The value in value notation and a line end; false when the printer
+// cannot print it (a CHOICE alternative of a newer schema, whose contents
+// were skipped).
+bool print(const ASN1::AbstractData& v, std::string& text) {
+  if (!ASN1::valueNotation(v, text)) return false;
+  text += '\n';
+  return true;
+}
+
 std::string readAll(std::istream& is) {
   std::ostringstream s;
   s << is.rdbuf();
@@ -99,7 +108,7 @@ int cmdEncode(const std::string& type) {
   std::vector<char> bytes;
   if (!encode(*v, bytes)) return fail("the value of " + type + " cannot be encoded");
   std::cout << qvctl::hex(bytes) << std::endl;
-  return 0;
+  return std::cout ? 0 : fail("writing the bytes failed");
 }
 
 int cmdDecode(const std::string& type, const std::string& hexText) {
@@ -108,8 +117,10 @@ int cmdDecode(const std::string& type, const std::string& hexText) {
   std::vector<char> bytes;
   if (!qvctl::unhex(hexText, bytes)) return fail("not hexadecimal bytes: " + hexText);
   if (!decode(bytes, *v)) return fail("the bytes do not decode as " + type);
-  std::cout << *v << ASN1::endLine;
-  return 0;
+  std::string text;
+  if (!print(*v, text)) return fail("the value of " + type + " cannot be printed");
+  std::cout << text << std::flush;
+  return std::cout ? 0 : fail("writing the value failed");
 }
 
 int connectTo(const std::string& host, const std::string& port, std::string& error) {
@@ -191,11 +202,10 @@ int cmdSession(const std::string& host, const std::string& port, long waitMs) {
       if (!frames.feed(buf, static_cast<size_t>(n), payloads)) return fail("a bad TPKT frame from the board");
       for (const auto& payload : payloads) {
         LGCP::Message m;
-        if (!decode(payload, m)) {
-          std::cerr << "qvctl: a message from the board does not decode: " << qvctl::hex(payload) << std::endl;
-          continue;
-        }
-        std::cout << m << ASN1::endLine;
+        if (!decode(payload, m)) return fail("a message from the board does not decode: " + qvctl::hex(payload));
+        std::string text;
+        if (!print(m, text)) return fail("a message from the board cannot be printed: " + qvctl::hex(payload));
+        std::cout << text << std::flush;
         if (m.get_pdu().response_isSelected()) ++answers;
       }
     }

@@ -1,17 +1,23 @@
 // The stand-in's control commands, directly and through the qvboard
 // client run as a process against the control socket.
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 
 #include "board/Hal.h"
 #include "board/Mcc.h"
+#include "DescriptorLimit.h"
 #include "board/StandInFixture.h"
 #include "hardware/Device.h"
 
@@ -23,6 +29,71 @@ namespace {
 
 bool contains(const std::string& s, const std::string& part) {
   return s.find(part) != std::string::npos;
+}
+
+// A raw client of the control socket, non-blocking, with bounded waits.
+class ControlClient {
+ public:
+  explicit ControlClient(const std::string& path) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) close();
+    if (fd_ >= 0) ::fcntl(fd_, F_SETFL, O_NONBLOCK);
+  }
+  ~ControlClient() { close(); }
+  void close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  bool ok() const { return fd_ >= 0; }
+  // Sends what the socket takes now; the count.
+  size_t sendNow(const std::string& text) {
+    ssize_t n = ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    return n > 0 ? size_t(n) : 0;
+  }
+  // Sends text while reading, until `answers` answers (lines ".") came in
+  // whole, the board closed, or 30 s passed. Everything read.
+  std::string exchange(std::string text, size_t answers) {
+    std::string in;
+    size_t got = 0, at = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (got < answers && std::chrono::steady_clock::now() < end) {
+      pollfd p{fd_, short(POLLIN | (text.empty() ? 0 : POLLOUT)), 0};
+      if (::poll(&p, 1, 1000) <= 0) continue;
+      if (!text.empty() && (p.revents & POLLOUT)) text.erase(0, sendNow(text));
+      char buf[65536];
+      ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+      if (n == 0) {
+        eof = true;
+        break;
+      }
+      if (n < 0) continue;
+      in.append(buf, size_t(n));
+      for (size_t nl; (nl = in.find(".\n", at)) != std::string::npos; at = nl + 2)
+        if (nl == 0 || in[nl - 1] == '\n') ++got;
+    }
+    return in;
+  }
+  // Says that nothing more will be sent.
+  void finish() { ::shutdown(fd_, SHUT_WR); }
+  // Bytes sent but not yet read by the board.
+  int unread() const {
+    int n = -1;
+    ::ioctl(fd_, SIOCOUTQ, &n);
+    return n;
+  }
+  bool eof = false;
+
+ private:
+  int fd_ = -1;
+};
+
+size_t lines(const std::string& text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
 }
 
 // Runs qvboard with the arguments; its output and exit status.
@@ -165,6 +236,86 @@ TEST_F(StandInTest, QvboardInjectsAFrameTheDaemonReads) {
   Device::close(fd);
   r = qvboard("mcc list");
   EXPECT_EQ(r, std::make_pair(std::string(""), 0));
+}
+
+// The control socket makes answers as the client reads them: a client that
+// sends many long commands and reads nothing holds the board to a bounded
+// amount of answer and leaves its later commands unread; a log answer shows
+// the newest requests only; and the line limit is per line, so that many
+// short commands in one go are all answered.
+TEST_F(StandInTest, TheControlSocketStreamsItsAnswersWithinBounds) {
+  int fd = Device::open("/dev/hal", O_RDWR);
+  ASSERT_GE(fd, 0);
+  const size_t requests = Board::StandIn::kLogAnswerLimit + 5;
+  for (size_t i = 0; i < requests; ++i) {
+    testboard::Words<2> connect({8200, uint32_t(i % 4096)});
+    ASSERT_EQ(Device::requestRecord(fd, Hal::kConnect, connect.b, 8), 0);
+  }
+  Device::close(fd);
+
+  ControlClient a(board().controlPath());
+  ASSERT_TRUE(a.ok());
+  const std::string log = a.exchange("log 0x80084D02\n", 1);
+  ASSERT_EQ(lines(log), 1 + Board::StandIn::kLogAnswerLimit + 1);
+  EXPECT_EQ(log.rfind("(5 older requests not shown)\n", 0), 0u);
+  // The sixth request is the first shown.
+  const size_t second = log.find('\n') + 1;
+  EXPECT_TRUE(contains(log.substr(second, log.find('\n', second) - second), "connect dst=8200 src=5 = 0"));
+
+  // 2000 commands of about 700 KB of answer each, not read: the board
+  // takes the first 4096 octets of them, makes answers until 256 KiB wait,
+  // and leaves the rest in the socket.
+  ControlClient b(board().controlPath());
+  std::string many;
+  for (int i = 0; i < 2000; ++i) many += "log\n";
+  ASSERT_EQ(b.sendNow(many), many.size());
+  // Two round trips of another client: the board has served b since.
+  EXPECT_EQ(a.exchange("fail list\n", 1), ".\n");
+  EXPECT_EQ(a.exchange("fail list\n", 1), ".\n");
+  EXPECT_GE(b.unread(), int(many.size() - 4096));
+  b.close();
+
+  // 20000 short commands in one go (200 KB, more than any line may be):
+  // every one answered.
+  std::string pipelined;
+  for (int i = 0; i < 20000; ++i) pipelined += "fail list\n";
+  ControlClient c(board().controlPath());
+  const std::string answers = c.exchange(pipelined, 20000);
+  EXPECT_FALSE(c.eof);
+  std::string expected;
+  for (int i = 0; i < 20000; ++i) expected += ".\n";
+  EXPECT_EQ(answers, expected);
+
+  // A client that sends its commands and ends its side gets every answer
+  // before the board closes.
+  ControlClient e(board().controlPath());
+  ASSERT_EQ(e.sendNow(pipelined.substr(0, 2000)), 2000u);
+  e.finish();
+  EXPECT_EQ(e.exchange("", 201), expected.substr(0, 400));
+  EXPECT_TRUE(e.eof);
+
+  // One line longer than 64 KiB ends the connection.
+  ControlClient d(board().controlPath());
+  d.exchange(std::string(70000, 'x'), 1);
+  EXPECT_TRUE(d.eof);
+}
+
+// Out of descriptors, a client of the control socket is closed at once
+// instead of being left waiting while the board's thread spins on the
+// listener; once descriptors are back, clients are served again.
+TEST_F(StandInTest, OutOfDescriptorsTheControlSocketClosesNewClients) {
+  DESCRIPTOR_LIMIT_SKIP_UNDER_SANITIZERS();
+  ASSERT_FALSE(board().controlPath().empty());
+  {
+    DescriptorLimit table;
+    table.give(1);
+    ControlClient c(board().controlPath());
+    ASSERT_TRUE(c.ok());
+    c.exchange("", 1);
+    EXPECT_TRUE(c.eof);
+  }
+  ControlClient c(board().controlPath());
+  EXPECT_EQ(c.exchange("fail list\n", 1), ".\n");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "control/Acceptor.h"
 #include "runtime/TestClock.h"
 #include "ControlTestUtil.h"
+#include "DescriptorLimit.h"
 
 #include <gtest/gtest.h>
 
@@ -292,5 +293,69 @@ TEST(Acceptor, QuietWhenNotVerbose) {
   ASSERT_TRUE(acc.Activate());
   acc.Send("x", 1);
   EXPECT_EQ(cap.err(), "");
+  acc.Deactivate();
+}
+
+// Out of descriptors, accept() fails and the controller stays queued, so
+// the listener stays readable: the acceptor must neither call it again at
+// once for ever nor leave the controller hanging. With its spare
+// descriptor it takes each waiting controller and closes it; the shortage
+// is said once, and its end with the count.
+TEST_F(AcceptorTest, OutOfDescriptorsWaitingControllersAreClosedAndTheShortageSaidOnce) {
+  DESCRIPTOR_LIMIT_SKIP_UNDER_SANITIZERS();
+  Peer c1, c2, c3;
+  const std::string line = "can't accept connection: Too many open files; new connections are dropped\n";
+  {
+    DescriptorLimit table;
+    table.give(1);
+    ASSERT_TRUE(c1.connect(port));
+    ASSERT_TRUE(table.full());
+    acc->OnSocketEvent(-1, POLLIN);
+    EXPECT_TRUE(c1.closed());
+    EXPECT_FALSE(acc->IsConnected());
+    EXPECT_FALSE(acc->paused());
+    EXPECT_EQ(cap.err(), line);
+    table.give(1);
+    ASSERT_TRUE(c2.connect(port));
+    acc->OnSocketEvent(-1, POLLIN);
+    EXPECT_TRUE(c2.closed());
+    EXPECT_EQ(cap.err(), line);
+    EXPECT_TRUE(table.full());  // the spare was taken back
+  }
+  take(c3);
+  EXPECT_EQ(cap.err(), line + "accepting connections again, 2 dropped\n");
+}
+
+// Without even a spare descriptor, the listener is left alone for a second
+// at a time, then tried again.
+TEST(Acceptor, OutOfDescriptorsWithoutASpareTheListenerRestsASecond) {
+  DESCRIPTOR_LIMIT_SKIP_UNDER_SANITIZERS();
+  Capture cap;
+  Mux::TestClock clock(Mux::TestClock::Manual);
+  Keep keep;
+  const int port = free_port();
+  Peer c;
+  DescriptorLimit table;
+  Control::AcceptorNet acc(port);  // no room for its spare
+  table.give(3);                   // the socket and the watch's copy (made
+  ASSERT_TRUE(acc.Activate());     // through a third one)
+  ASSERT_TRUE(acc.listening());
+  ASSERT_TRUE(c.connect(port));    // takes that third one
+  ASSERT_TRUE(table.full());
+  multiplexer.run_once();
+  EXPECT_TRUE(acc.paused());
+  EXPECT_TRUE(acc.listening());
+  EXPECT_EQ(cap.err(), "can't accept connection: Too many open files; new connections are dropped\n");
+  clock.advance(999);
+  multiplexer.run_once();
+  EXPECT_TRUE(acc.paused());
+  table.give(8);  // the controller's socket and its copies, the spare
+  clock.advance(1);
+  multiplexer.run_once();  // the rest ends: watched again
+  multiplexer.run_once();  // and taken
+  EXPECT_FALSE(acc.paused());
+  EXPECT_TRUE(acc.IsConnected());
+  EXPECT_EQ(cap.err(), "can't accept connection: Too many open files; new connections are dropped\n"
+                       "accepting connections again, 0 dropped\n");
   acc.Deactivate();
 }

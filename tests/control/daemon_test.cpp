@@ -1,6 +1,6 @@
 // The real daemon driven by the real client over loopback, plus raw
 // sockets for what the client will not send.
-#include "app/DaemonProcess.h"
+#include "DaemonProcess.h"
 #include "ControlTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -146,6 +146,31 @@ TEST_F(DaemonTest, GarbageIsLoggedUnansweredAndTheLinkStays) {
   EXPECT_EQ(hex(c.recv(8)), "03 00 00 08 80 01 01 40");
 }
 
+// A broken controller cannot flood the log: 94000 octets of noise (none of
+// them 03) cost two lines, the first after 65536 of them, the second when
+// the next frame's header is found; a large frame that does not decode
+// costs its first 32 octets and its length.
+TEST_F(DaemonTest, NoiseAndLargeBadFramesCostTheLogAFewLines) {
+  Peer c;
+  ASSERT_TRUE(c.connect(port));
+  EXPECT_EQ(hex(c.recv(6)), kPowerUnknown);
+  Bytes noise;
+  for (unsigned i = 0; i < 94000; ++i) noise.push_back(static_cast<unsigned char>(0x10 + i % 0x70));
+  ASSERT_TRUE(c.send(noise));
+  ASSERT_TRUE(c.send(kPingFrame));
+  EXPECT_EQ(hex(c.recv(8)), "03 00 00 08 80 01 01 40");
+  Bytes big = {0x03, 0x00, 0xEA, 0x64};  // 60000 octets of FF and the header
+  big.resize(60004, 0xFF);
+  ASSERT_TRUE(c.send(big));
+  ASSERT_TRUE(daemon->waitErr("... (60000 octets)\n"));
+  const std::string err = daemon->err();
+  EXPECT_NE(err.find("TPKT bad TPKT packet start. (65536 octets skipped)\n"
+                     "TPKT bad TPKT packet start. (28464 octets skipped)\n"), std::string::npos) << err;
+  size_t lines = 0;
+  for (char ch : err) lines += ch == '\n';
+  EXPECT_LT(lines, 20u) << err;
+}
+
 TEST_F(DaemonTest, OneControllerAtATimeAndTheNextAfterAClose) {
   Peer c1, c2;
   ASSERT_TRUE(c1.connect(port));
@@ -238,6 +263,13 @@ TEST(Qvctl, ErrorsAreOneLineAndNonZero) {
   r = qvctl({"decode", "LGCP::Message", "80"}, "", root.dir());
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "qvctl: the bytes do not decode as LGCP::Message\n");
+  // A command whose alternative is an extension this side does not know
+  // decodes (its contents are skipped) but cannot be printed: nothing on
+  // standard output, not half a value.
+  r = qvctl({"decode", "LGCP::Message", "080200"}, "", root.dir());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "qvctl: the value of LGCP::Message cannot be printed\n");
   r = qvctl({"frobnicate"}, "", root.dir());
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.err.rfind("qvctl: unknown command frobnicate\nusage: qvctl encode TYPE\n", 0), 0u) << r.err;

@@ -150,6 +150,14 @@ TEST_F(ServerTest, GarbageIsLoggedAndUnansweredAndTheLinkStays) {
   EXPECT_EQ(cap.err(), "ctrl [" + peerAddr(c) + "]: receive fail: decode error!\n msg: DE AD 00 \n");
   EXPECT_FALSE(HeartBeatCtl::instance()->armed());
   EXPECT_EQ(exchange(c, frameOf(kPing), 1), std::vector<std::string>{"{ seq 1, pdu response : success : NULL }"});
+
+  // A large undecodable frame (60000 octets of FF) costs the log its first
+  // 32 octets and its length, not the whole frame.
+  cap.clear();
+  EXPECT_TRUE(exchange(c, tpkt(Bytes(60000, 0xFF)), 0).empty());
+  std::string first;
+  for (int i = 0; i < 32; ++i) first += "FF ";
+  EXPECT_EQ(cap.err(), "ctrl [" + peerAddr(c) + "]: receive fail: decode error!\n msg: " + first + "... (60000 octets)\n");
 }
 
 TEST_F(ServerTest, AnswerRules) {

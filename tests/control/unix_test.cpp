@@ -4,6 +4,7 @@
 #include "control/Unix.h"
 #include "runtime/Root.h"
 #include "runtime/TestClock.h"
+#include "DescriptorLimit.h"
 #include "EndpointTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -366,5 +367,32 @@ TEST_F(UnixTest, AFailedLocalBindIsOnlyLogged) {
   EXPECT_EQ(log.starting("can't bind").at(0).text,
             "can't bind to domain socket '" + at("missing/cli.sock") + "': \"No such file or directory");
   client.Deactivate();
+  server.Deactivate();
+}
+
+// The Unix-domain acceptor shares the TCP one's listener: out of
+// descriptors, a waiting client is closed at once, said once.
+TEST_F(UnixTest, OutOfDescriptorsAWaitingClientIsClosedAtOnce) {
+  DESCRIPTOR_LIMIT_SKIP_UNDER_SANITIZERS();
+  StampedLog log;
+  AcceptorUnix server("/srv.sock");
+  LinkRecorder rec;
+  rec.endpoint = &server;
+  server.Bind(&rec);
+  ASSERT_TRUE(server.Activate());
+  UnixPeer c1, c2;
+  {
+    DescriptorLimit table;
+    table.give(1);
+    ASSERT_TRUE(c1.connect(at("srv.sock")));
+    server.OnSocketEvent(-1, POLLIN);
+    EXPECT_FALSE(server.IsConnected());
+    c1.read_now();
+    EXPECT_TRUE(c1.eof);
+    EXPECT_EQ(log.count("can't accept connection: Too many open files; new connections are dropped"), 1u);
+  }
+  ASSERT_TRUE(c2.connect(at("srv.sock")));
+  ASSERT_TRUE(settle([&] { return server.IsConnected(); }));
+  EXPECT_EQ(log.count("accepting connections again, 1 dropped"), 1u);
   server.Deactivate();
 }

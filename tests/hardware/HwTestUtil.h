@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "board/Record.h"
 #include "board/StandIn.h"
 #include "hardware/Device.h"
 #include "runtime/Event.h"

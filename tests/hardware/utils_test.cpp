@@ -1,5 +1,5 @@
-// Device paths, codec and RTP error texts, the RTP record printers and the
-// intrusive cyclic list.
+// The edges of the codec and RTP error texts, the RTP record printers and
+// the intrusive cyclic list.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -14,34 +14,18 @@
 
 namespace {
 
-TEST(DeviceNames, OnePathEach) {
-  EXPECT_STREQ(GetVoiceDevName(), "/dev/voice");
-  EXPECT_STREQ(GetMixerDevName(), "/dev/mixer");
-  EXPECT_STREQ(GetDTMFDevName(), "/dev/dtmf");
-  EXPECT_STREQ(GetDSPDevName(), "/dev/dsp");
-  EXPECT_STREQ(GetRtpDevName(), "/dev/rtp");
-  EXPECT_STREQ(GetRtpExtDevName(), "/dev/rtp_ext");
-  EXPECT_STREQ(GetModemDevName(), "/dev/mctl");
-  EXPECT_STREQ(GetMaintenance(), "/dev/maintenance");
-  EXPECT_STREQ(GetSpiTdmDevName(), "/dev/spi_tdm");
-}
-
-TEST(CodecText, TableAndOutOfRange) {
-  const char* all[] = {"unknown", "g711", "g723", "g729", "tonec", "g711-rtp", "g729-rtp", "g723-rtp", "conf"};
-  for (int i = 0; i < 9; ++i) EXPECT_STREQ(GetCodecAsStr(i), all[i]) << i;
+// Only the edges of the tables: the last entries and what lies past them.
+TEST(CodecText, EdgesOfTheTable) {
+  EXPECT_STREQ(GetCodecAsStr(0), "unknown");
+  EXPECT_STREQ(GetCodecAsStr(8), "conf");
   EXPECT_STREQ(GetCodecAsStr(9), "invalid");
   EXPECT_STREQ(GetCodecAsStr(-1), "invalid");
   EXPECT_STREQ(GetCodecAsStr(1 << 30), "invalid");
 }
 
-TEST(RtpErrorText, ListedCodesAndTheSharedBufferOfOthers) {
-  EXPECT_STREQ(RTPStrError(0), "No error");
-  EXPECT_STREQ(RTPStrError(0x3000002), "Parameter out of range");
-  EXPECT_STREQ(RTPStrError(0x300010C), "Invalid port specified");
-  EXPECT_STREQ(RTPStrError(0x300010E), "Unable to close session");
-  EXPECT_STREQ(RTPStrError(0x3000114), "2 CSRCs on list have same SSRC");
-  EXPECT_STREQ(RTPStrError(0x3000122), "Don't send this packet now");
-  // Gaps of the table.
+TEST(RtpErrorText, GapsAndUnlistedCodesShareOneBuffer) {
+  EXPECT_STREQ(RTPStrError(0x3000122), "Don't send this packet now");  // the last listed
+  // Gaps of the table, the code past its end and negative codes.
   EXPECT_STREQ(RTPStrError(0x300010D), "Unknown RTP Error 50331917");
   EXPECT_STREQ(RTPStrError(0x3000001), "Unknown RTP Error 50331649");
   const char* a = RTPStrError(0x3000123);

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers of the monitoring tests: values from value notation, a fresh
 // root per test with the log stream captured, and small file helpers.
-#include "app/DaemonProcess.h"
+#include "DaemonProcess.h"
 #include "asn1/CoderEnv.h"
 #include "runtime/Root.h"
 

@@ -3,7 +3,7 @@
 // commands become files and items, a power change on the board reaches the
 // controller, the framer LEDs follow its reports, and an agent sending
 // garbage is dropped and comes back while the controller link goes on.
-#include "app/DaemonProcess.h"
+#include "DaemonProcess.h"
 #include "control/ControlTestUtil.h"
 #include "protocol/LGCP/LGCP.h"
 #include "AgentPeer.h"

@@ -12,8 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <thread>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -29,6 +27,24 @@ int spawn(int code, unsigned int delay_us = 0) {
     _exit(code);
   }
   return pid;
+}
+
+// Waits until every one of pids has ended: reaped by the SIGCHLD handler,
+// or a zombie that the handler left for later (asked without reaping it).
+// However loaded the machine, the exits then all come before the loop
+// reads any. False after 20 s.
+bool all_ended(const std::vector<int>& pids) {
+  for (int tries = 0; tries < 20000; ++tries) {
+    bool ended = true;
+    for (int pid : pids) {
+      siginfo_t info{};
+      const int r = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+      ended = ended && ((r == 0 && info.si_pid == pid) || (r < 0 && errno == ECHILD));
+    }
+    if (ended) return true;
+    usleep(1000);
+  }
+  return false;
 }
 
 struct Slot {
@@ -92,16 +108,16 @@ TEST_F(ChildWaitTest, TwoHundredChildrenEndingTogetherAreAllReportedOnce) {
   const int n = 200;
   std::vector<std::unique_ptr<Slot>> slots;
   std::vector<Slot*> raw;
-  std::vector<int> codes;
+  std::vector<int> codes, pids;
   for (int i = 0; i < n; ++i) {
     slots.emplace_back(new Slot);
     raw.push_back(slots.back().get());
     int code = i % 251;
     codes.push_back(code);
-    slots.back()->wait.Attach(spawn(code));
+    pids.push_back(spawn(code));
+    slots.back()->wait.Attach(pids.back());
   }
-  // Let them all end before the loop reads anything (SIGCHLD cuts sleeps).
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(all_ended(pids));
   const unsigned int stalls = ChildWaitService::childWaitService->stalls();
   int reported = 0;
   for (Slot* s : raw) s->then = [&](int) { ++reported; };
@@ -138,8 +154,9 @@ TEST_F(ChildWaitTest, UnboundWaiterAndStrangerChildrenAreOnlyLogged) {
   int pu = spawn(4);
   unbound.Attach(pu);
   int stranger = spawn(5);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  witness.wait.Attach(spawn(6, 100000));
+  // The witness ends after both: its report comes after theirs.
+  ASSERT_TRUE(all_ended({pu, stranger}));
+  witness.wait.Attach(spawn(6));
   testing::internal::CaptureStderr();
   run_until([&] { return witness.statuses.size() == 1; }, {&witness});
   std::string log = testing::internal::GetCapturedStderr();

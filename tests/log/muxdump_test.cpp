@@ -1,8 +1,8 @@
 // The loop's status report: the three statistics, the profiling points and
 // the table of polled descriptor events; the names of poll bits.
+#include "log/MuxDump.h"
 #include "log/Profile.h"
 #include "runtime/Event.h"
-#include "runtime/MuxDump.h"
 #include "runtime/TestClock.h"
 #include "runtime/Timer.h"
 
@@ -91,7 +91,7 @@ TEST(MuxDumpTest, StatisticsPointsAndTableOfPolledEvents) {
   late.Schedule(rd, POLLIN);
 
   std::ostringstream os;
-  multiplexer.dump(os);
+  DumpMultiplexer(os, multiplexer);
   std::istringstream in(os.str());
   std::string line;
   // The loop measures hold real samples: two runs of the deferred call per
@@ -121,7 +121,7 @@ TEST(MuxDumpTest, StatisticsPointsAndTableOfPolledEvents) {
 TEST(MuxDumpTest, EmptyLoopHasHeaderAndRulesOnly) {
   Mux::TestClock clock(Mux::TestClock::Manual);
   std::ostringstream os;
-  multiplexer.dump(os);
+  DumpMultiplexer(os, multiplexer);
   EXPECT_EQ(os.str(),
             "dpc transition measurement (min/max/cur/counter): " + kZero + "\n" +
                 "event transition measurement (min/max/cur/counter): " + kZero + "\n" +

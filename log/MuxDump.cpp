@@ -1,4 +1,4 @@
-#include "runtime/MuxDump.h"
+#include "log/MuxDump.h"
 
 #include "log/Ext.h"
 #include "log/Profile.h"
@@ -24,10 +24,10 @@ std::string PollEventAsText(short bits) {
   return text;
 }
 
-void Multiplexer::dump(std::ostream& os) const {
-  os << "dpc transition measurement (min/max/cur/counter): " << dpc_measure_ << '\n';
-  os << "event transition measurement (min/max/cur/counter): " << event_measure_ << '\n';
-  os << "timer transition measurement (min/max/cur/counter): " << timer_measure_ << '\n';
+void DumpMultiplexer(std::ostream& os, const Multiplexer& mux) {
+  os << "dpc transition measurement (min/max/cur/counter): " << mux.dpc_measure() << '\n';
+  os << "event transition measurement (min/max/cur/counter): " << mux.event_measure() << '\n';
+  os << "timer transition measurement (min/max/cur/counter): " << mux.timer_measure() << '\n';
   Profile::dump(os);
 
   ext::Table table(40, 30, 10, 10, 5, 60);
@@ -36,7 +36,7 @@ void Multiplexer::dump(std::ostream& os) const {
      << ext::delimeter;
   // Only the working list: handlers attached since the poll set was last
   // built are not polled yet.
-  for (EventHandler* h : working_) {
+  for (EventHandler* h : mux.working_list()) {
     if (!h->is_named()) continue;
     const Event* e = dynamic_cast<const Event*>(h);
     if (!e) continue;
