@@ -12,45 +12,66 @@ namespace detail {
 #ifdef QV_ASN1_HEAP_NODES
 
 void* allocateFresh(std::size_t size) { return ::operator new(size); }
-void releaseLarge(void* block) noexcept { ::operator delete(block); }
+void releaseSlow(void* block, std::size_t) noexcept { ::operator delete(block); }
 
 #else
 
 __thread NodePool nodePool;
 
 namespace {
-const std::size_t kChunk = 32 * 1024;
+
+// Empties the cache of a thread that ends.
+struct PoolCloser {
+  ~PoolCloser() {
+    NodePool& p = nodePool;
+    p.open = false;
+    p.closed = true;
+    for (std::size_t c = 0; c < NodePool::classes; ++c) {
+      while (FreeBlock* b = p.free[c]) {
+        p.free[c] = b->next;
+        ::operator delete(b);
+      }
+      p.room[c] = 0;
+    }
+  }
+};
+
+// The first time a thread caches a block, its emptying is arranged.
+void openPool() {
+  NodePool& p = nodePool;
+  if (p.open || p.closed) return;
+  static thread_local PoolCloser closer;
+  (void)closer;
+  p.open = true;
+  for (std::size_t c = 0; c < NodePool::classes; ++c) p.room[c] = NodePool::keep;
 }
+
+}  // namespace
 
 void* allocateFresh(std::size_t size) {
   const std::size_t grain = NodePool::grain;
   if (size == 0) size = 1;
   if (size > grain * NodePool::classes) return ::operator new(size);
-  std::size_t c = (size - 1) / grain;
-  NodePool& p = nodePool;
-  if (FreeBlock* b = p.free[c]) {
-    p.free[c] = b->next;
-    return b;
-  }
-  std::size_t rounded = (c + 1) * grain;
-  if (static_cast<std::size_t>(p.limit - p.cursor) < rounded) {
-    // The tail of the old chunk is given to the list it fits.
-    std::size_t tail = static_cast<std::size_t>(p.limit - p.cursor);
-    if (tail >= grain) {
-      std::size_t t = tail / grain - 1;
-      FreeBlock* b = reinterpret_cast<FreeBlock*>(p.cursor);
-      b->next = p.free[t];
-      p.free[t] = b;
-    }
-    p.cursor = static_cast<char*>(::operator new(kChunk));
-    p.limit = p.cursor + kChunk;
-  }
-  void* block = p.cursor;
-  p.cursor += rounded;
-  return block;
+  openPool();
+  // Rounded up to its size class, so that any later request of the class
+  // can take the block from the cache.
+  return ::operator new(((size - 1) / grain + 1) * grain);
 }
 
-void releaseLarge(void* block) noexcept { ::operator delete(block); }
+void releaseSlow(void* block, std::size_t size) noexcept {
+  if (block == nullptr) return;
+  std::size_t c = size == 0 ? 0 : (size - 1) / NodePool::grain;
+  NodePool& p = nodePool;
+  if (c < NodePool::classes && !p.open) openPool();
+  if (c >= NodePool::classes || p.room[c] == 0) {
+    ::operator delete(block);
+    return;
+  }
+  FreeBlock* b = static_cast<FreeBlock*>(block);
+  b->next = p.free[c];
+  p.free[c] = b;
+  --p.room[c];
+}
 
 #endif
 

@@ -42,12 +42,14 @@ namespace detail {
 template <class T>
 class Allocator {};
 
-// The node pool: blocks of up to 512 octets come from per-thread free lists
-// refilled from large chunks, so building and dropping a decoded message
-// costs no heap call once the lists are warm. A block may be released on
-// any thread (it joins that thread's list); memory is kept for reuse, never
-// handed back. Builds with AddressSanitizer take every block from the heap,
-// so that a use after free is still caught.
+// The node pool: a per-thread cache of heap blocks of up to 512 octets in
+// sizes of 16, so building and dropping a decoded message costs no heap
+// call once the cache is warm. A block may be released on any thread (it
+// joins that thread's cache). Each size keeps at most `keep` blocks and
+// hands any more back to the heap, and a thread's cache is emptied when the
+// thread ends, so values passed between threads cost no memory for good.
+// Builds with AddressSanitizer take every block from the heap, so that a
+// use after free is still caught.
 #if defined(__SANITIZE_ADDRESS__)
 #define QV_ASN1_HEAP_NODES 1
 #elif defined(__has_feature)
@@ -59,19 +61,23 @@ class Allocator {};
 struct FreeBlock {
   FreeBlock* next;
 };
-// Trivially constructed, so a thread reaches its pool without a guard.
+// Trivially constructed, so a thread reaches its cache without a guard.
 struct NodePool {
-  static const std::size_t grain = 16;
-  static const std::size_t classes = 32;  // blocks of 16, 32, ... 512 octets
+  static constexpr std::size_t grain = 16;
+  static constexpr std::size_t classes = 32;
+  static constexpr unsigned keep = 1024;
   FreeBlock* free[classes];
-  char* cursor;
-  char* limit;
+  // Blocks each list may still take: 0 until the thread's emptying at its
+  // end is arranged, and again once the thread is ending.
+  unsigned room[classes];
+  bool open;
+  bool closed;
 };
 extern __thread NodePool nodePool;
 
-// The paths that leave the free lists: a new block, a large one.
+// The paths that leave the cache: a new block, one the cache does not take.
 void* allocateFresh(std::size_t size);
-void releaseLarge(void* block) noexcept;
+void releaseSlow(void* block, std::size_t size) noexcept;
 
 inline void* allocateNode(std::size_t size) {
 #ifdef QV_ASN1_HEAP_NODES
@@ -81,6 +87,7 @@ inline void* allocateNode(std::size_t size) {
   if (c < NodePool::classes) {
     if (FreeBlock* b = nodePool.free[c]) {
       nodePool.free[c] = b->next;
+      ++nodePool.room[c];
       return b;
     }
   }
@@ -93,15 +100,15 @@ inline void releaseNode(void* block, std::size_t size) noexcept {
   (void)size;
   ::operator delete(block);
 #else
-  if (block == nullptr) return;
   std::size_t c = size == 0 ? 0 : (size - 1) / NodePool::grain;
-  if (c >= NodePool::classes) {
-    releaseLarge(block);
+  if (block == nullptr || c >= NodePool::classes || nodePool.room[c] == 0) {
+    releaseSlow(block, size);
     return;
   }
   FreeBlock* b = static_cast<FreeBlock*>(block);
   b->next = nodePool.free[c];
   nodePool.free[c] = b;
+  --nodePool.room[c];
 #endif
 }
 

@@ -325,3 +325,17 @@ TEST(NodePool, ValuesDroppedOnAnotherThreadLeaveBothThreadsWhole) {
   made.clear();
   EXPECT_EQ(0, batch(70)->compare(*expected));
 }
+
+#ifndef QV_ASN1_HEAP_NODES
+// However many values of one size are dropped at once, the thread keeps a
+// bounded number of their blocks; the rest go back to the heap.
+TEST(NodePool, KeepsABoundedNumberOfBlocksPerSize) {
+  std::vector<std::unique_ptr<INTEGER> > many;
+  for (unsigned i = 0; i < detail::NodePool::keep + 100; ++i) many.emplace_back(new INTEGER(static_cast<int>(i), &INTEGER::theInfo));
+  many.clear();
+  std::size_t c = (sizeof(INTEGER) - 1) / detail::NodePool::grain;
+  EXPECT_EQ(0u, detail::nodePool.room[c]);  // the list is full
+  std::unique_ptr<INTEGER> again(new INTEGER(7, &INTEGER::theInfo));
+  EXPECT_EQ(1u, detail::nodePool.room[c]);
+}
+#endif
