@@ -67,10 +67,7 @@ void releaseSlow(void* block, std::size_t size) noexcept {
     ::operator delete(block);
     return;
   }
-  FreeBlock* b = static_cast<FreeBlock*>(block);
-  b->next = p.free[c];
-  p.free[c] = b;
-  --p.room[c];
+  releaseNode(block, size);  // the list has room now
 }
 
 #endif
