@@ -14,7 +14,9 @@
 #include "slots/ExtSlot.h"
 #include "slots/MapSlot.h"
 #include "slots/MccSlot.h"
+#include "slots/ModemSlot.h"
 #include "slots/Slots.h"
+#include "slots/T38SoftSlot.h"
 #include "slots/TrunkSlot.h"
 
 #include <iostream>
@@ -43,9 +45,11 @@ void CreateFactories() {
   //   RtpED137Factory, HdlcSlotFactory
   // each by its instance().
   MapFactory::instance();
+  ModemFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  T38SoftFactory::instance();
 }
 
 void CreateHardware() {

@@ -2,6 +2,8 @@
 #include "board/Dtmf.h"
 #include "board/Hal.h"
 #include "board/Mcc.h"
+#include "board/Mctl.h"
+#include "board/Netif.h"
 #include "board/StandIn.h"
 
 namespace Board {
@@ -13,6 +15,8 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<Mcc>(board));
   board.add(std::make_unique<Dtmf>(board));
   board.add(std::make_unique<Dsp>(board));
+  board.add(std::make_unique<Mctl>(board));
+  board.add(std::make_unique<Netif>(board));
 }
 
 }  // namespace Board
