@@ -132,17 +132,8 @@ void DspModemSlot::RunFaxTransfer() {
   p.startText = "executing fax transfer";
   p.failText = "fail to exec!";
   device_.close();
-  const int pid = p.start();
-  if (pid < 0) {
-    const int err = errno;
-    std::cerr << ext::header(this) << "vfork fail: " << Errno(err) << std::endl;
-    OnAbort(err);
-    return;
-  }
-  pid_ = pid;
-  killSent_ = false;
   child_.Bind(this, &DspModemSlot::on_fax_terminate);
-  child_.Attach(pid);
+  if (!runChild(p)) return;
   std::clog << ext::header(this) << "fax transfer executed" << " modem=" << modem_ << " ts=" << channel_ << std::endl;
 }
 
@@ -157,12 +148,7 @@ void DspModemSlot::RunFaxReceiver() {
   p.startText = "executing";
   p.failText = "fail to exec!";
   device_.close();
-  if (p.start() < 0) {
-    const int err = errno;
-    std::cerr << ext::header(this) << "vfork fail: " << Errno(err) << std::endl;
-    OnAbort(err);
-    return;
-  }
+  if (forkChild(p) < 0) return;
   // Not watched: its end is reaped and reported nowhere.
   std::clog << ext::header(this) << "fax receiver executed" << " modem=" << modem_ << " ts=" << channel_ << std::endl;
 }

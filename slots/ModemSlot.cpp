@@ -58,18 +58,28 @@ void ModemSlot::pppd_exec(const char* device, const char* options) {
     p.argv.insert(p.argv.end(), {"file", options, device});
     if (!params_.get_cid().empty()) p.argv.insert(p.argv.end(), {"remotenumber", params_.get_cid()});
   }
+  if (!runChild(p)) return;
+  std::clog << ext::header(this) << "pppd executed" << " cid=" << ext::quoted(params_.get_cid().c_str())
+            << " pid=" << pid_ << std::endl;
+}
+
+int ModemSlot::forkChild(const ChildProgram& p) {
   const int pid = p.start();
   if (pid < 0) {
     const int err = errno;
     std::cerr << ext::header(this) << "vfork fail: " << Errno(err) << std::endl;
     OnAbort(err);
-    return;
   }
+  return pid;
+}
+
+bool ModemSlot::runChild(const ChildProgram& p) {
+  const int pid = forkChild(p);
+  if (pid < 0) return false;
   pid_ = pid;
   killSent_ = false;
   child_.Attach(pid);
-  std::clog << ext::header(this) << "pppd executed" << " cid=" << ext::quoted(params_.get_cid().c_str())
-            << " pid=" << pid << std::endl;
+  return true;
 }
 
 void ModemSlot::pppd_kill() {
@@ -121,7 +131,8 @@ bool ModemSlot::IActivate(const TERM::TermActivateParams& params) {
     return false;
   }
   ModemFactory& f = GetModemFactory();
-  if (f.SendAuth(Auth::accept(modem_id()))) f.SendAuth(Auth::ip(modem_id(), params.get_modem()));
+  f.SendAuth(Auth::accept(modem_id()));
+  f.SendAuth(Auth::ip(modem_id(), params.get_modem()));
   return true;
 }
 

@@ -26,6 +26,7 @@
 #include "slots/SlotFactory.h"
 
 class AuthClient;
+struct ChildProgram;
 class DspModemSlot;
 class HdlcModemSlot;
 class ModemFactory;
@@ -59,6 +60,12 @@ class ModemSlot : public Slot {
 
  protected:
   void pppd_exec(const char* device, const char* options);
+  // Starts the program; a failure is said and reported as an abort. The
+  // pid, or -1.
+  int forkChild(const ChildProgram& p);
+  // The program as the slot's supervised child (its end goes to the bound
+  // member of child_); false when it could not be started.
+  bool runChild(const ChildProgram& p);
   void pppd_kill();
   void on_terminate(int status);
   void on_terminate_timeout(Timer*);
@@ -67,13 +74,13 @@ class ModemSlot : public Slot {
 
   TERM::ModemParams params_;
   int pid_ = -1;
-  // SIGKILL went to the running child: once is enough.
-  bool killSent_ = false;
   ChildWait child_;
   Timer terminate_;
 
  private:
   bool unbound_ = false;
+  // SIGKILL went to the running child: once is enough.
+  bool killSent_ = false;
 };
 
 class ModemFactory : public SlotFactory {

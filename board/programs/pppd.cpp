@@ -121,10 +121,7 @@ void plugIn(const standin::Log& log, std::map<std::string, std::string>& sc, uin
 int main(int argc, char** argv) {
   standin::Log log("pppd");
   g_log = &log;
-  log.start(argc, argv);
   auto sc = standin::script("pppd");
-  if (sc.count("exit")) return std::atoi(sc["exit"].c_str());
-
   g_hupLine = std::to_string(::getpid()) + " hup\n";
   g_hupCode = 0;
   std::istringstream hup(sc["hup"]);
@@ -137,6 +134,9 @@ int main(int argc, char** argv) {
   ::sigaction(SIGHUP, &sa, nullptr);
   // Never outlive a test that forgot it.
   ::alarm(120);
+  // Only now: a test that saw this line may send SIGHUP.
+  log.start(argc, argv);
+  if (sc.count("exit")) return std::atoi(sc["exit"].c_str());
 
   if (sc.count("user")) plugIn(log, sc, sessionOf(argc, argv));
   for (;;) ::pause();

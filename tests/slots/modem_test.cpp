@@ -169,29 +169,6 @@ TEST_F(ModemTest, DigitalModemRunsPppOnAFreeHdlcInterface) {
   EXPECT_EQ(ModemFactory::instance().freeHdlc(), (std::list<std::string>{"hdlc1", "hdlc2", "hdlc3", "hdlc0"}));
 }
 
-TEST_F(ModemTest, FiftyModemsLeaveNoChildZombieOrDescriptorWhenTheControllerGoes) {
-  script("pppd", "hup ignore\n");
-  board().command("mctl modems 64");
-  const int descriptors = openDescriptors();
-  std::string batch;
-  for (unsigned n = 0; n < 50; n += 2) {
-    batch += modem(100 + n, "cid \"\", cdid \"\"", int(n)) + "\n";
-    batch += modem(101 + n, "cid \"\", cdid \"\"", int(n) + 1) + "\n";
-  }
-  EXPECT_EQ(send(batch, 50).size(), 50u);
-  batch.clear();
-  for (unsigned n = 0; n < 50; n += 2) batch += cmd(100 + n, "connect : " + std::to_string(101 + n), 200) + "\n";
-  send(batch, 25);
-  ASSERT_TRUE(pump([] { return programLines("pppd").size() == 50; })) << programLog("pppd");
-  EXPECT_EQ(childCount(), 50);
-
-  leave();
-  EXPECT_TRUE(pump([] { return childCount() == 0; }));
-  EXPECT_TRUE(ModemFactory::instance().modems().empty());
-  EXPECT_EQ(board().command("mctl list"), "");
-  EXPECT_TRUE(pump([&] { return openDescriptors() <= descriptors; }));
-}
-
 // A plug-in connection of our own: bytes exactly as we choose to split them.
 struct PlugIn {
   PlugIn() {
@@ -280,6 +257,19 @@ TEST_F(ModemTest, T38SlotFeedsItsDaemonFromTheControllerChannel) {
   got = until("abort");
   EXPECT_EQ(got.back(), signal(7, "abort : 1280"));
   EXPECT_EQ(send(cmd(7, "destroy : NULL", 2)), std::vector<std::string>{ok(7, 2)});
+
+  const std::string create = "create : t38soft : { dhost { iaddr \"192.168.1.5\", port 4000 }, shost { iaddr \"\", "
+                             "port 5000 }, rx-packet-size 160, rx-threshold 1, tx-threshold 1, args { } }";
+  // No switch channel: the allocated channel goes back with its descriptor.
+  EXPECT_EQ(board().command("fail request 0x20004D02 EIO once"), "");
+  EXPECT_EQ(send(cmd(8, create, 3)), std::vector<std::string>{err(8, "insufficientResources", 3)});
+  EXPECT_EQ(board().command("mcc list"), "");
+  // A daemon that cannot be started: exit code 1005, seen as 237.
+  std::filesystem::remove(rootPath("/usr/local/sbin/t38"));
+  send(cmd(9, create, 4));
+  got = until("abort");
+  installPrograms(testboard::tempRoot());
+  EXPECT_EQ(got.back(), signal(9, "abort : 60672"));
 }
 
 TEST_F(ModemTest, T38InstanceQueryIsBounded) {
