@@ -19,6 +19,7 @@ class DspModemSlot : public ModemSlot {
   int IGetReceiveChannel() override { return channel_; }
   const char* GetName() const override { return "dsp-modem"; }
   int modem_id() const override { return modem_; }
+  bool hasSession() const override { return modem_ >= 0; }
   void unbind() override;
 
  private:

@@ -130,6 +130,9 @@ bool ModemSlot::IActivate(const TERM::TermActivateParams& params) {
     std::cerr << ext::header(this) << "modem's activation requests parameter." << std::endl;
     return false;
   }
+  // Without a session there is no plug-in to tell (and the digital
+  // modems' must not hear of this slot's user).
+  if (!hasSession()) return true;
   ModemFactory& f = GetModemFactory();
   f.SendAuth(Auth::accept(modem_id()));
   f.SendAuth(Auth::ip(modem_id(), params.get_modem()));

@@ -54,7 +54,10 @@ class ModemSlot : public Slot {
   void OnAuth(const Auth::Record& record);
   void OnAuthRequest(const Auth::Record& record);
   void OnAcctInformation(const Auth::Record& record);
-  bool EqAuthId(int id) const { return modem_id() == id; }
+  // A DSP modem not yet set up has no number, and so no session: the -1
+  // of the digital modems is not its own.
+  virtual bool hasSession() const { return true; }
+  bool EqAuthId(int id) const { return hasSession() && modem_id() == id; }
 
   bool pppd_executing() const { return pid_ != -1; }
 

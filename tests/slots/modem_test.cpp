@@ -147,6 +147,8 @@ TEST_F(ModemTest, DigitalModemRunsPppOnAFreeHdlcInterface) {
   script("pppd", "user bob\npassword pw\n");
   send(trunkSlot(1, 1, 1));
   collect(0);
+  // A DSP modem not yet set up has no session: session -1 is not its own.
+  send(modem(5, "cid \"\", cdid \"\"", 2));
   send(modem(6, "cid \"77\", cdid \"\", ddm { ddm8BIT }", 3));
   std::vector<std::string> got = send(cmd(1, "connect : 6", 4));
   EXPECT_EQ(got, (std::vector<std::string>{stream(6, "receiver", 20480), ok(1, 4)}));
