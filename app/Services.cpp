@@ -14,8 +14,10 @@
 #include "slots/ExtSlot.h"
 #include "slots/MapSlot.h"
 #include "slots/MccSlot.h"
+#include "slots/Mixer.h"
 #include "slots/Slots.h"
 #include "slots/TrunkSlot.h"
+#include "slots/Voice.h"
 
 #include <iostream>
 
@@ -43,9 +45,11 @@ void CreateFactories() {
   //   RtpED137Factory, HdlcSlotFactory
   // each by its instance().
   MapFactory::instance();
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  VoiceFactory::instance();
 }
 
 void CreateHardware() {
