@@ -123,6 +123,8 @@ PlaySlotFile::PlaySlotFile(Fd device, const LGCP::PlayerParams_file& p)
 }
 
 bool PlaySlotFile::IOnOutputStream() {
+  // A player that has ended plays nothing for a new sink.
+  if (released_) return false;
   if (!started_) {
     if (!restart()) {
       deferredAbort_.Activate();
@@ -179,6 +181,7 @@ void PlaySlotFile::OnPlayComplete(ASync::Copy::Status::Type status) {
 }
 
 void PlaySlotFile::Release() {
+  released_ = true;
   OnChangeOutputStream(false);
   file_.close();
   OnAbort(0);

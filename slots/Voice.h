@@ -106,6 +106,7 @@ class PlaySlotFile : public PlaySlotGeneric {
   Fd file_;
   uint32_t repeat_;
   bool started_ = false;
+  bool released_ = false;
   Dpc deferredAbort_;
   std::vector<std::string> names_;
   std::vector<std::string>::const_iterator cursor_;
