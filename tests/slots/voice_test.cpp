@@ -60,21 +60,6 @@ class VoiceTest : public SlotsTest {
     for (const std::string& f : board().mcc().captured(uint32_t(slot(n)->GetTransmitChannel()), true)) all += f;
     return all;
   }
-
-  // Messages until one holding text came (and what came with it).
-  std::vector<std::string> until(const std::string& text) {
-    std::vector<std::string> got;
-    pump([&] {
-      Bytes b = peer.recv(1 << 16, 0);
-      wire_.insert(wire_.end(), b.begin(), b.end());
-      got = texts(wire_);
-      for (const std::string& m : got)
-        if (m.find(text) != std::string::npos) return true;
-      return false;
-    });
-    wire_.clear();
-    return got;
-  }
 };
 
 TEST_F(VoiceTest, AFilePlayerPlaysItsListRepeatTimes) {
