@@ -20,9 +20,9 @@ class Mixer : public Model {
   static constexpr uint32_t kRemove = 0x801C4D04;     // {rx mix_slot, tx mix_slot, -}
   static constexpr uint32_t kTdm = 0x800C4D06;        // mix_slot; result: its switch channel
   static constexpr uint32_t kEnumerate = 0x80104D07;  // {id in/out, tdm channels, -, mixer inputs}
-  // Switch channels of the units: above the shared buses, below the HDLC
-  // controller's channels; a block of kBlock per unit.
-  static constexpr uint32_t kFirstChannel = 12288;
+  // Switch channels of the units: above the shared buses, the RTP engine's
+  // and the HDLC controller's channels; a block of kBlock per unit.
+  static constexpr uint32_t kFirstChannel = 20480;
   static constexpr uint32_t kBlock = 128;
   static constexpr unsigned kBlocks = 32;
 

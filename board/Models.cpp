@@ -3,6 +3,7 @@
 #include "board/Hal.h"
 #include "board/Mcc.h"
 #include "board/Mixer.h"
+#include "board/Rtp.h"
 #include "board/StandIn.h"
 #include "board/Voice.h"
 
@@ -15,6 +16,7 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<Mcc>(board));
   board.add(std::make_unique<Dtmf>(board));
   board.add(std::make_unique<Dsp>(board));
+  board.add(std::make_unique<Rtp>(board));
   board.add(std::make_unique<Mixer>(board));
   board.add(std::make_unique<Voice>(board));
 }
