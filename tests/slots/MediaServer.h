@@ -15,13 +15,14 @@ namespace slots_test {
 
 class MediaServer {
  public:
-  MediaServer() {
+  // backlog 0 with one connection waiting: the next handshake stalls.
+  explicit MediaServer(int backlog = 8) {
     listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listen_, 8);
+    ::listen(listen_, backlog);
     socklen_t len = sizeof a;
     ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);

@@ -157,6 +157,22 @@ TEST_F(VoiceTest, ANetworkPlayerWhoseConnectionFails) {
   got.erase(std::remove(got.begin(), got.end(), ok(3)), got.end());
   EXPECT_EQ(got, (std::vector<std::string>{stream(3, "transmitter", slot(3)->GetTransmitChannel()),
                                            stream(3, "transmitter", -1), abort0(3)}));
+
+  // A server that does not answer within the time limit: its queue is
+  // full, so the handshake never completes.
+  MediaServer full(0);
+  int waiting = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(uint16_t(full.port()));
+  ::connect(waiting, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  send(player(4, "network : { host " + full.address() + ", id 1 }"));
+  EXPECT_EQ(send(cmd(4, "connect : 10")),
+            (std::vector<std::string>{stream(4, "transmitter", slot(4)->GetTransmitChannel()), ok(4)}));
+  // The loop's clock runs on to the time limit while nothing else happens.
+  EXPECT_EQ(until("abort"), (std::vector<std::string>{stream(4, "transmitter", -1), abort0(4)}));
+  ::close(waiting);
   leave();
 }
 
