@@ -9,6 +9,9 @@
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
+#include "signalling/HdlcSlot.h"
+#include "signalling/IsdnSlot.h"
+#include "signalling/PstnSlot.h"
 #include "slots/Slots.h"
 #include "slots/TrunkSlot.h"
 
@@ -31,12 +34,16 @@ void CreateFactories() {
   // the list.
   TrunkFactory::Link();
   // Each factory links itself at the head of the factory list when it is
-  // made, so the last one made heads it. In this order:
-  //   MapFactory, PstnFactory, RtpFactory, ModemFactory,
-  //   Mixer::MixerFactory, ExtFactory, MccFactory, EchoFactory,
-  //   VoiceFactory, T38SoftFactory, IsdnFactory, RtpLEMZFactory,
-  //   RtpED137Factory, HdlcSlotFactory
-  // each by its instance().
+  // made, so the last one made heads it. In this order, each by its
+  // instance(), the others once they exist:
+  //   MapFactory
+  PstnFactory::instance();
+  //   RtpFactory, ModemFactory, Mixer::MixerFactory, ExtFactory,
+  //   MccFactory, EchoFactory, VoiceFactory, T38SoftFactory
+  IsdnFactory::instance();
+  //   RtpLEMZFactory, RtpED137Factory
+  HdlcSlot::traceSwitch(&traces.signalling.hdlc);
+  HdlcSlotFactory::instance();
 }
 
 void CreateHardware() {

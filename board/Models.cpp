@@ -1,3 +1,4 @@
+#include "board/DspData.h"
 #include "board/Hal.h"
 #include "board/Mcc.h"
 #include "board/StandIn.h"
@@ -9,6 +10,7 @@ namespace Board {
 void registerModels(StandIn& board) {
   board.add(std::make_unique<Hal>(board));
   board.add(std::make_unique<Mcc>(board));
+  board.add(std::make_unique<DspData>(board));
 }
 
 }  // namespace Board
