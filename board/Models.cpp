@@ -1,4 +1,6 @@
+#include "board/Dsp.h"
 #include "board/DspData.h"
+#include "board/Dtmf.h"
 #include "board/Hal.h"
 #include "board/Mcc.h"
 #include "board/StandIn.h"
@@ -10,6 +12,8 @@ namespace Board {
 void registerModels(StandIn& board) {
   board.add(std::make_unique<Hal>(board));
   board.add(std::make_unique<Mcc>(board));
+  board.add(std::make_unique<Dtmf>(board));
+  board.add(std::make_unique<Dsp>(board));
   board.add(std::make_unique<DspData>(board));
 }
 
