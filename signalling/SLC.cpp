@@ -259,7 +259,8 @@ void SLC::enter(StateId next) {
     timer_ = nullptr;
   }
   state_ = next;
-  (this->*kStates[next].enter)();
+  void (SLC::*entering)() = kStates[next].enter;
+  (this->*entering)();
 }
 
 void SLC::up(Up::Kind k, Packet p) { pending_.push_back(Up{k, std::move(p)}); }
