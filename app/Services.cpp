@@ -13,15 +13,19 @@
 #include "signalling/HdlcSlot.h"
 #include "signalling/IsdnSlot.h"
 #include "signalling/PstnSlot.h"
+#include "slots/EchoSlot.h"
+#include "slots/ExtSlot.h"
+#include "slots/MapSlot.h"
+#include "slots/MccSlot.h"
 #include "slots/Slots.h"
 #include "slots/TrunkSlot.h"
 
 #include <iostream>
 
-// The board control services and the slot kinds other than the trunks are
-// not part of this build. Each step below names, in order, the calls it
-// makes once they are; a control service that does not exist is simply not
-// bound.
+// The board control services and the slot kinds other than the trunks, the
+// bus channels and the MCC data channels are not part of this build. Each
+// step below names, in order, the calls it makes once they are; a control
+// service that does not exist is simply not bound.
 
 namespace Services {
 
@@ -37,10 +41,13 @@ void CreateFactories() {
   // Each factory links itself at the head of the factory list when it is
   // made, so the last one made heads it. In this order, each by its
   // instance(), the others once they exist:
-  //   MapFactory
+  MapFactory::instance();
   PstnFactory::instance();
-  //   RtpFactory, ModemFactory, Mixer::MixerFactory, ExtFactory,
-  //   MccFactory, EchoFactory, VoiceFactory, T38SoftFactory
+  //   RtpFactory, ModemFactory, Mixer::MixerFactory
+  ExtFactory::instance();
+  MccFactory::instance();
+  EchoFactory::instance();
+  //   VoiceFactory, T38SoftFactory
   IsdnFactory::instance();
   //   RtpLEMZFactory, RtpED137Factory
   HdlcSlot::traceSwitch(&traces.signalling.hdlc);

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "hardware/Device.h"
+#include "hardware/MccRequests.h"
 #include "log/Ext.h"
 #include "protocol/ACP/ACP.h"
 #include "protocol/LGCP/LGCP.h"
@@ -181,13 +182,7 @@ Slot* IsdnFactory::NewIsdnSlot(const LGCP::IsdnParams& params) {
   link->set_linkno(unsigned(params.get_trunk().getValue()));
   link->set_log(unsigned(params.get_log().getValue()));
   link->set_side(network ? ISDN::Side::network : ISDN::Side::user);
-  uint8_t rec[20];
-  Device::putBE32(rec, bri ? 1 : 0);
-  Device::putBE32(rec + 4, HDLC::kRxPacketSize);
-  Device::putBE32(rec + 8, 0);
-  Device::putBE32(rec + 12, 1);
-  Device::putBE32(rec + 16, 1);
-  if (Device::requestRecord(fd.lowlevel_fd(), HDLC::kAllocate, rec, sizeof rec) < 0) {
+  if (MccAllocate(fd.lowlevel_fd(), bri ? mccBri : mccData, HDLC::kRxPacketSize, 1, 1) < 0) {
     Errno e;
     std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << e << std::endl;
     delete link;
