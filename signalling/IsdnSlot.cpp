@@ -91,11 +91,7 @@ bool IsdnSlot::IDeactivate() {
 }
 
 bool IsdnSlot::IUserData(const std::vector<char>& data) {
-  if (!signalling::packetRoom(std::cerr, "isdn-slot")) return true;
-  Packet p;
-  prepare_head(p);
-  if (!data.empty()) std::memcpy(p.put(unsigned(data.size())), data.data(), data.size());
-  message(p);
+  signalling::sendPayload(*this, data, std::cerr, "isdn-slot");
   return true;
 }
 

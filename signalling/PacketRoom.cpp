@@ -1,8 +1,10 @@
 #include "signalling/PacketRoom.h"
 
+#include <cstring>
 #include <ostream>
 
 #include "runtime/Packet.h"
+#include "runtime/Protocol.h"
 
 namespace signalling {
 
@@ -16,6 +18,14 @@ bool packetRoom(std::ostream& log, const char* who) {
   else
     log << who << ": packet buffers available again" << std::endl;
   return room;
+}
+
+void sendPayload(Protocol& stack, const std::vector<char>& data, std::ostream& log, const char* who) {
+  if (!packetRoom(log, who)) return;
+  Packet p;
+  stack.prepare_head(p);
+  if (!data.empty()) std::memcpy(p.put(unsigned(data.size())), data.data(), data.size());
+  stack.message(p);
 }
 
 }  // namespace signalling

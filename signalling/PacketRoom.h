@@ -5,6 +5,9 @@
 // new payload is turned away while the pool runs short, said once when it
 // starts and once when it is over.
 #include <iosfwd>
+#include <vector>
+
+class Protocol;
 
 namespace signalling {
 
@@ -13,5 +16,10 @@ constexpr unsigned kPacketReserve = 64;
 
 // Whether a new payload may take a buffer; who names the refuser.
 bool packetRoom(std::ostream& log, const char* who);
+
+// Hands a layer-3 payload from the controller to the top of a slot's
+// stack, in a packet with the stack's head room; dropped (and said) while
+// the pool runs short.
+void sendPayload(Protocol& stack, const std::vector<char>& data, std::ostream& log, const char* who);
 
 }  // namespace signalling

@@ -168,12 +168,7 @@ void PstnSlot::transmit(Packet& p) {
 // ---------------------------------------------------------------- payloads
 
 bool PstnSlot::IUserData(const std::vector<char>& data) {
-  if (!top()) return true;  // cas: nowhere to go
-  if (!signalling::packetRoom(std::cerr, "pstn-slot")) return true;
-  Packet p;
-  prepare_head(p);
-  if (!data.empty()) std::memcpy(p.put(unsigned(data.size())), data.data(), data.size());
-  message(p);
+  if (top()) signalling::sendPayload(*this, data, std::cerr, "pstn-slot");  // cas: nowhere to go
   return true;
 }
 

@@ -12,6 +12,8 @@ namespace {
 constexpr unsigned kHeader = 3;
 // The largest length indicator; longer MSUs carry it too.
 constexpr unsigned kMaxLi = 63;
+// An MSU is its service information octet and at least two more.
+constexpr unsigned kMinMsu = 3;
 
 }  // namespace
 
@@ -163,6 +165,11 @@ void SLC::message(Packet& p) {
   if (p.null()) return;
   if (trace_.mtpTransmit)
     std::clog << ext::header(this) << " mtp tx " << ext::hex(p.data(), p.tail()) << std::endl;
+  if (p.length() < kMinMsu) {
+    // Its length indicator would make it a FISU or an LSSU on the line.
+    std::cerr << ext::header(this) << "msu shorter than " << kMinMsu << " octets, ignored: " << p << std::endl;
+    return;
+  }
   Input in;
   in.packet = &p;
   dispatch(TxMessage, in);

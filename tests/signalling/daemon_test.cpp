@@ -24,14 +24,6 @@ using qvctl_test::QvctlSession;
 
 namespace {
 
-// The messages that carry the text.
-std::vector<std::string> having(const std::vector<std::string>& got, const std::string& text) {
-  std::vector<std::string> out;
-  for (const std::string& m : got)
-    if (m.find(text) != std::string::npos) out.push_back(m);
-  return out;
-}
-
 // As the controller prints it: octets in lower case, a blank between.
 std::string userData(unsigned slot, const std::string& hex) {
   std::string spaced;

@@ -194,13 +194,18 @@ TEST_F(SlcTest, LengthIndicatorOnReceiveAndSend) {
   EXPECT_EQ(up(), V{"msg" + long97});
   EXPECT_EQ(sent(), V{"81 FF 00"});
   rx("FF 81");
+  rx("FF 81 FF");  // LI 255 with nothing behind it: a FISU, as it arrived
   EXPECT_TRUE(up().empty());
-  EXPECT_EQ(link_.statistics().suReceived - before.suReceived, 2u);
-  EXPECT_EQ(link_.statistics().octetsReceived - before.octetsReceived, 10u + 100u + 2u);
+  EXPECT_TRUE(sent().empty());
+  EXPECT_EQ(link_.statistics().suReceived - before.suReceived, 3u);
+  EXPECT_EQ(link_.statistics().octetsReceived - before.octetsReceived, 10u + 100u + 2u + 3u);
 
   std::string b62, b63;
   for (int i = 0; i < 62; ++i) b62 += " 11";
   b63 = b62 + " 11";
+  tx("03");     // would read as an LSSU (SIOS) on the line
+  tx("83 01");  // and as one with two status octets
+  EXPECT_TRUE(sent().empty());
   tx(b62.substr(1));
   tx(b63.substr(1));
   tx((b63 + " 22 33").substr(1));

@@ -19,13 +19,6 @@ using namespace slots_test;
 
 namespace {
 
-std::vector<std::string> having(const std::vector<std::string>& got, const std::string& text) {
-  std::vector<std::string> out;
-  for (const std::string& m : got)
-    if (m.find(text) != std::string::npos) out.push_back(m);
-  return out;
-}
-
 class SignallingSlots : public SlotsTest {
  protected:
   static void SetUpTestSuite() {
