@@ -173,6 +173,29 @@ TEST_F(SignallingSlots, HdlcSlotNumbersItsFramesAndHoldsRuns) {
   leave();
 }
 
+TEST_F(SignallingSlots, IsdnSlotOnAControllerChannelOfItsOwn) {
+  send("{ seq 1, slot 20, pdu command : create : isdn : { type pri, trunk 3, log 0, side user : NULL } }");
+  auto alloc = board().mcc().allocations();
+  ASSERT_EQ(alloc.size(), 1u);
+  EXPECT_EQ(alloc[0].params.type, Board::Mcc::Data);
+  EXPECT_EQ(alloc[0].params.rxPacketSize, 512u);
+  EXPECT_EQ(alloc[0].params.rxThreshold, 1u);
+  EXPECT_EQ(alloc[0].params.txThreshold, 1u);
+  EXPECT_EQ(slot(20)->GetTransmitChannel(), int(alloc[0].channel));
+  EXPECT_EQ(send(cmd(20, "ioctl : ss7RqBSN : NULL", 2)), std::vector<std::string>{err(20, "unsupported", 2)});
+  send(cmd(20, "activate : empty : NULL", 3));
+  EXPECT_EQ(sent(alloc[0].channel), std::vector<std::string>{"00017F"});  // SABME P=1, TEI 0
+
+  // The driver goes away: the slot stops watching a descriptor that would
+  // stay readable for ever.
+  auto* isdn = dynamic_cast<IsdnSlot*>(slot(20));
+  ASSERT_NE(isdn, nullptr);
+  ASSERT_TRUE(board().mcc().sever(alloc[0].channel));
+  collect(0);
+  EXPECT_FALSE(isdn->is_open());
+  leave();
+}
+
 TEST_F(SignallingSlots, QsigSlotWithBChannels) {
   send("{ seq 1, slot 20, pdu command : create : ats-qsig : { side user : NULL } }");
   auto links = board().model("dspdata") ? static_cast<Board::DspData*>(board().model("dspdata"))->links()
