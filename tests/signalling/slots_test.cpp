@@ -74,6 +74,15 @@ TEST_F(SignallingSlots, Ss7SlotOnATrunkTimeSlot) {
   ASSERT_NE(pstn, nullptr);
   EXPECT_EQ(pstn->slc()->get_state_id(), SS7::SLC::NotAligned);
   EXPECT_EQ(sent(ch), std::vector<std::string>{"FFFF0100"});  // SIO
+  // The report, 3000 ms after creation: the channel's counters (the SIO
+  // written), then the link's.
+  clock_->advance(3000);
+  EXPECT_EQ(having(collect(0), "slot 10"),
+            (std::vector<std::string>{"{ slot 10, pdu signal : ioctl : hdlcLinkInfo : { txSU 1, txDiscard 0, "
+                                      "txError 0, txOverflow 0, rxSU 0 } }",
+                                      "{ slot 10, pdu signal : ioctl : ss7LinkInfo : { msuTxCount 0, msuRxCount 0, "
+                                      "octetsTx 0, octetsRx 0, speedRx 0, speedTx 0, overflowCntr 0, rtbSize 0, "
+                                      "repeatCntr 0, badSeqCntr 0, ss7state not-aligned } }"}));
 
   // The BSN it sends, before the answer; the log switches all at once.
   EXPECT_EQ(send(cmd(10, "ioctl : ss7RqBSN : NULL", 4)),
