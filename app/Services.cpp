@@ -10,6 +10,7 @@
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
+#include "rtp/RtpFactory.h"
 #include "signalling/HdlcSlot.h"
 #include "signalling/IsdnSlot.h"
 #include "signalling/PstnSlot.h"
@@ -43,7 +44,8 @@ void CreateFactories() {
   // instance(), the others once they exist:
   MapFactory::instance();
   PstnFactory::instance();
-  //   RtpFactory, ModemFactory, Mixer::MixerFactory
+  RtpFactory::instance();
+  //   ModemFactory, Mixer::MixerFactory
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
