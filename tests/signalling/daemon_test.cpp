@@ -54,9 +54,10 @@ struct SignallingDaemon : ::testing::Test {
 
   std::string board(const std::string& args) { return app_test::qvboard(root.dir(), args); }
 
-  // Reads until every text has come; everything read.
-  std::vector<std::string> until(QvctlSession& c, const std::vector<std::string>& texts) {
-    std::vector<std::string> all;
+  // Reads until every text has come (in what was read already or after);
+  // everything read.
+  std::vector<std::string> until(QvctlSession& c, const std::vector<std::string>& texts,
+                                 std::vector<std::string> all = {}) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     for (const std::string& t : texts) {
       while (std::none_of(all.begin(), all.end(), [&](const std::string& m) { return m.find(t) != std::string::npos; })) {
@@ -74,19 +75,21 @@ struct SignallingDaemon : ::testing::Test {
   // Two trunk slots (1: trunk 0, 2: trunk 1, both time-slot 16) looped on
   // the line, and slots a and b made by the two creates, each connected
   // both ways to its trunk slot.
+  // What came with the connections' answers is left in `early`.
   void pair(QvctlSession& c, const std::string& createA, const std::string& createB) {
     ASSERT_EQ(board("mcc loop 16 48"), "");
     c.send(trunk(1, 0, 16, 1) + "\n" + trunk(2, 1, 16, 2) + "\n", 2);
     ASSERT_EQ(having(c.send(createA + "\n" + createB + "\n", 2), "pdu response"),
               (std::vector<std::string>{ok(10, 3), ok(11, 4)}));
-    ASSERT_EQ(having(c.send(cmd(1, "connect : 10", 5) + "\n" + cmd(10, "connect : 1", 6) + "\n" +
-                                cmd(2, "connect : 11", 7) + "\n" + cmd(11, "connect : 2", 8) + "\n",
-                            4),
-                     "pdu response"),
+    early = c.send(cmd(1, "connect : 10", 5) + "\n" + cmd(10, "connect : 1", 6) + "\n" + cmd(2, "connect : 11", 7) +
+                       "\n" + cmd(11, "connect : 2", 8) + "\n",
+                   4);
+    ASSERT_EQ(having(early, "pdu response"),
               (std::vector<std::string>{ok(1, 5), ok(10, 6), ok(2, 7), ok(11, 8)}));
   }
 
   TestRoot root;
+  std::vector<std::string> early;
   int port = 0;
   std::unique_ptr<DaemonProcess> daemon;
 };
@@ -102,7 +105,7 @@ TEST_F(SignallingDaemon, Ss7PairAlignsCarriesMsusAndSurvivesADamagedLine) {
   if (HasFatalFailure()) return;
   // Emergency alignment: both links in service within the first report.
   std::vector<std::string> got =
-      until(c, {"{ slot 10, pdu signal : activated", "{ slot 11, pdu signal : activated", "ss7state worked"});
+      until(c, {"{ slot 10, pdu signal : activated", "{ slot 11, pdu signal : activated", "ss7state worked"}, early);
 
   got = c.send(cmd(10, "userData : '" + msu(1) + "'H", 9) + "\n", 1, userData(11, msu(1)));
   EXPECT_EQ(having(got, "userData"), std::vector<std::string>{userData(11, msu(1))});
@@ -128,8 +131,7 @@ TEST_F(SignallingDaemon, Ss7PairAlignsCarriesMsusAndSurvivesADamagedLine) {
     toB.push_back(userData(11, msu(n)));
     toA.push_back(userData(10, msu(n + 1000)));
   }
-  c.send(input, 0);
-  got = until(c, {toB.back(), toA.back()});
+  got = until(c, {toB.back(), toA.back()}, c.send(input, 0));
   EXPECT_EQ(having(got, "{ slot 11, pdu signal : userData"), toB);
   EXPECT_EQ(having(got, "{ slot 10, pdu signal : userData"), toA);
   const std::string lines = board("mcc lines");
@@ -143,6 +145,7 @@ TEST_F(SignallingDaemon, Ss7PairAlignsCarriesMsusAndSurvivesADamagedLine) {
   got = having(got, "ss7LinkInfo");
   EXPECT_TRUE(std::any_of(got.begin(), got.end(), [](const std::string& m) { return m.find("repeatCntr 0,") == std::string::npos; }));
   got = c.send(cmd(10, "deactivate : NULL", 5000) + "\n", 1, "{ slot 10, pdu signal : deactivated");
+  until(c, {"{ slot 11, pdu signal : deactivated"}, got);
   got = having(got, "slot 10");
   got.erase(std::remove_if(got.begin(), got.end(), [](const std::string& m) { return m.find("hdlcLinkInfo") != std::string::npos; }),
             got.end());
@@ -151,7 +154,6 @@ TEST_F(SignallingDaemon, Ss7PairAlignsCarriesMsusAndSurvivesADamagedLine) {
   EXPECT_NE(down[-2].find("ss7LinkInfo"), std::string::npos) << down[-2];
   EXPECT_NE(down[-2].find("ss7state idle"), std::string::npos) << down[-2];
   EXPECT_NE(down[-1].find("ss7state idle"), std::string::npos) << down[-1];
-  until(c, {"{ slot 11, pdu signal : deactivated"});
   EXPECT_EQ(c.finish(), 0);
 }
 
@@ -161,7 +163,7 @@ TEST_F(SignallingDaemon, IsdnPrimaryRatePairEstablishesAndRelaysLayerThree) {
        "{ seq 3, slot 10, pdu command : create : pstn : isdn : { type pri, trunk 1, log 0, side user : NULL } }",
        "{ seq 4, slot 11, pdu command : create : pstn : isdn : { type pri, trunk 2, log 0, side network : NULL } }");
   if (HasFatalFailure()) return;
-  until(c, {"{ slot 10, pdu signal : activated", "{ slot 11, pdu signal : activated"});
+  until(c, {"{ slot 10, pdu signal : activated", "{ slot 11, pdu signal : activated"}, early);
   // SETUP one way, CONNECT the other.
   EXPECT_EQ(having(c.send(cmd(10, "userData : '080101050401'H", 10) + "\n", 1, "slot 11, pdu signal : userData"),
                    "userData"),
