@@ -18,7 +18,9 @@
 #include "slots/ExtSlot.h"
 #include "slots/MapSlot.h"
 #include "slots/MccSlot.h"
+#include "slots/ModemSlot.h"
 #include "slots/Slots.h"
+#include "slots/T38SoftSlot.h"
 #include "slots/TrunkSlot.h"
 
 #include <iostream>
@@ -45,11 +47,13 @@ void CreateFactories() {
   MapFactory::instance();
   PstnFactory::instance();
   RtpFactory::instance();
-  //   ModemFactory, Mixer::MixerFactory
+  ModemFactory::instance();
+  //   Mixer::MixerFactory
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
-  //   VoiceFactory, T38SoftFactory
+  //   VoiceFactory
+  T38SoftFactory::instance();
   IsdnFactory::instance();
   //   RtpLEMZFactory, RtpED137Factory
   HdlcSlot::traceSwitch(&traces.signalling.hdlc);

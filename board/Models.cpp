@@ -4,6 +4,8 @@
 #include "board/Hal.h"
 #include "board/Mcc.h"
 #include "board/Rtp.h"
+#include "board/Mctl.h"
+#include "board/Netif.h"
 #include "board/StandIn.h"
 #include "board/Voice.h"
 
@@ -19,6 +21,8 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<DspData>(board));
   board.add(std::make_unique<Rtp>(board));
   board.add(std::make_unique<Voice>(board));
+  board.add(std::make_unique<Mctl>(board));
+  board.add(std::make_unique<Netif>(board));
 }
 
 }  // namespace Board
