@@ -18,10 +18,12 @@
 #include "slots/ExtSlot.h"
 #include "slots/MapSlot.h"
 #include "slots/MccSlot.h"
+#include "slots/Mixer.h"
 #include "slots/ModemSlot.h"
 #include "slots/Slots.h"
 #include "slots/T38SoftSlot.h"
 #include "slots/TrunkSlot.h"
+#include "slots/Voice.h"
 
 #include <iostream>
 
@@ -48,11 +50,11 @@ void CreateFactories() {
   PstnFactory::instance();
   RtpFactory::instance();
   ModemFactory::instance();
-  //   Mixer::MixerFactory
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
-  //   VoiceFactory
+  VoiceFactory::instance();
   T38SoftFactory::instance();
   IsdnFactory::instance();
   //   RtpLEMZFactory, RtpED137Factory

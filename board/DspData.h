@@ -21,8 +21,8 @@ class DspData : public Model {
   static constexpr uint32_t kAddB = 0x8008420F;     // {index 0-2, time-slot} -> time-slot filled in
   static constexpr uint32_t kRemoveB = 0x80044210;  // {index}
   static constexpr unsigned kBChannels = 3;
-  // Switch channels of data channels: above the HDLC controller's.
-  static constexpr uint32_t kFirstChannel = 20480;
+  // Switch channels of data channels: clear of every other device's.
+  static constexpr uint32_t kFirstChannel = 32768;
   static constexpr unsigned kChannels = 256;
   // The largest frame a read gives.
   static constexpr size_t kMaxFrame = 512;

@@ -3,6 +3,7 @@
 #include "board/Dtmf.h"
 #include "board/Hal.h"
 #include "board/Mcc.h"
+#include "board/Mixer.h"
 #include "board/Rtp.h"
 #include "board/Mctl.h"
 #include "board/Netif.h"
@@ -20,6 +21,7 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<Dsp>(board));
   board.add(std::make_unique<DspData>(board));
   board.add(std::make_unique<Rtp>(board));
+  board.add(std::make_unique<Mixer>(board));
   board.add(std::make_unique<Voice>(board));
   board.add(std::make_unique<Mctl>(board));
   board.add(std::make_unique<Netif>(board));

@@ -24,7 +24,7 @@ constexpr const char* kNetifPath = "netif";
 class Netif : public Model {
  public:
   // Switch channels of the interfaces' controllers.
-  static constexpr uint32_t kFirstChannel = 20480;
+  static constexpr uint32_t kFirstChannel = 28672;
   static constexpr unsigned kMaxInterfaces = 256;
 
   struct Interface {

@@ -151,7 +151,7 @@ TEST_F(ModemTest, DigitalModemRunsPppOnAFreeHdlcInterface) {
   send(modem(5, "cid \"\", cdid \"\"", 2));
   send(modem(6, "cid \"77\", cdid \"\", ddm { ddm8BIT }", 3));
   std::vector<std::string> got = send(cmd(1, "connect : 6", 4));
-  EXPECT_EQ(got, (std::vector<std::string>{stream(6, "receiver", 20480), ok(1, 4)}));
+  EXPECT_EQ(got, (std::vector<std::string>{stream(6, "receiver", 28672), ok(1, 4)}));
   // Every digital modem is session -1 to the plug-in.
   got = until(kAuth);
   EXPECT_TRUE(contains(got, signal(6, "modemProceeding : auth : { username \"bob\", password \"pw\" }")))
@@ -159,7 +159,7 @@ TEST_F(ModemTest, DigitalModemRunsPppOnAFreeHdlcInterface) {
   EXPECT_EQ(programLines("pppd").front(), "start /usr/local/sbin/pppd file /usr/local/etc/ppp/ioptions hdlc0 "
                                           "remotenumber 77");
   const std::string held = board().command("netif list");
-  EXPECT_NE(held.find(" flags=0x11 proto=ppp channel=20480\nhdlc1 "), std::string::npos) << held;
+  EXPECT_NE(held.find(" flags=0x11 proto=ppp channel=28672\nhdlc1 "), std::string::npos) << held;
   // The held interface is not offered again, however its flags look.
   ModemFactory::instance().IQuery();
   EXPECT_EQ(ModemFactory::instance().freeHdlc(), (std::list<std::string>{"hdlc1", "hdlc2", "hdlc3"}));
@@ -167,7 +167,7 @@ TEST_F(ModemTest, DigitalModemRunsPppOnAFreeHdlcInterface) {
   EXPECT_EQ(send(cmd(6, "destroy : NULL", 5)), std::vector<std::string>{ok(6, 5)});
   // Down, back to raw HDLC, free again.
   const std::string list = board().command("netif list");
-  EXPECT_NE(list.find("flags=0x10 proto=hdlc channel=20480"), std::string::npos) << list;
+  EXPECT_NE(list.find("flags=0x10 proto=hdlc channel=28672"), std::string::npos) << list;
   EXPECT_EQ(ModemFactory::instance().freeHdlc(), (std::list<std::string>{"hdlc1", "hdlc2", "hdlc3", "hdlc0"}));
 }
 
