@@ -25,6 +25,10 @@ class Hal : public Model {
   static constexpr uint32_t kPower = 0xC0014206;       // byte: -> power supply state
   static constexpr uint32_t kLed = 0xC0014207;         // byte: framer LED bits
   static constexpr unsigned kSpiChannels = 8;
+  // A framer's line status register, and what it holds until a test sets
+  // it: carrier, frame and no alarm, the line up.
+  static constexpr unsigned kSpiLineStatus = 0x33;
+  static constexpr uint8_t kSpiLineUp = 0xC5;
   // What a channel that nobody drives is read as.
   static constexpr uint8_t kIdleByte = 0xFF;
 
@@ -43,6 +47,11 @@ class Hal : public Model {
 
   // For tests; each takes the board's lock.
   Channel channel(uint32_t n) const;
+  // For other models, with the board's lock held: the source channel n
+  // listens to (false when it listens to none), and every channel that
+  // listens to src.
+  bool sourceLocked(uint32_t n, uint32_t& src) const;
+  std::vector<uint32_t> listenersLocked(uint32_t src) const;
   // The byte a read request of the channel returns.
   uint8_t seen(uint32_t n) const;
   // Makes channel n read as byte (0-255) whatever it carries; -1 undoes it.

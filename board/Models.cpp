@@ -1,4 +1,5 @@
 #include "board/Dsp.h"
+#include "board/DspData.h"
 #include "board/Dtmf.h"
 #include "board/E1Cas.h"
 #include "board/Hal.h"
@@ -22,6 +23,7 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<E1Cas>(board));
   board.add(std::make_unique<Dtmf>(board));
   board.add(std::make_unique<Dsp>(board));
+  board.add(std::make_unique<DspData>(board));
   board.add(std::make_unique<Rtp>(board));
   board.add(std::make_unique<Mixer>(board));
   board.add(std::make_unique<Voice>(board));
