@@ -1,5 +1,6 @@
 #include "board/Hal.h"
 #include "board/Mcc.h"
+#include "board/RtpExt.h"
 #include "board/StandIn.h"
 
 namespace Board {
@@ -9,6 +10,7 @@ namespace Board {
 void registerModels(StandIn& board) {
   board.add(std::make_unique<Hal>(board));
   board.add(std::make_unique<Mcc>(board));
+  board.add(std::make_unique<RtpExt>(board));
 }
 
 }  // namespace Board
