@@ -9,12 +9,15 @@
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
+#include "slots/Slots.h"
+#include "slots/TrunkSlot.h"
 
 #include <iostream>
 
-// The slot framework and the board control services are not part of this
-// build. Each step below names, in order, the calls it makes once they are;
-// a control service that does not exist is simply not bound.
+// The board control services and the slot kinds other than the trunks are
+// not part of this build. Each step below names, in order, the calls it
+// makes once they are; a control service that does not exist is simply not
+// bound.
 
 namespace Services {
 
@@ -24,6 +27,9 @@ void DisableClockControl() {
 }
 
 void CreateFactories() {
+  // The trunk factories are static objects, made before main, so they end
+  // the list.
+  TrunkFactory::Link();
   // Each factory links itself at the head of the factory list when it is
   // made, so the last one made heads it. In this order:
   //   MapFactory, PstnFactory, RtpFactory, ModemFactory,
@@ -49,6 +55,7 @@ void BindControl() {
   // Slots::instance(), HwTests::instance(), BusCtl::instance(),
   // E1Ctl::instance(), spiCtrl::instance(), MonitoringCtl::instance().
   ctrlServer.Bind(HeartBeatCtl::instance());
+  ctrlServer.Bind(&Slots::instance());
   // Last: it takes only what no other service took.
   ctrlServer.Bind(&MonitoringCtl::instance());
 }
@@ -57,8 +64,6 @@ void ActivateControl(int port) { ctrlServer.Activate(new Control::AcceptorNetChe
 
 void DeactivateControl() { ctrlServer.Deactivate(); }
 
-void UpdateHardwareResources() {
-  // Slots::instance().UpdateHardwareResources()
-}
+void UpdateHardwareResources() { Slots::instance().UpdateHardwareResources(); }
 
 }  // namespace Services

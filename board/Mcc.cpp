@@ -79,7 +79,20 @@ void Mcc::received(Session& s, std::string&& frame) {
     ++unallocatedWrites_;  // the controller has no channel to send it on
     return;
   }
-  of(s)->captured.push_back(std::move(frame));
+  Channel* c = of(s);
+  ++c->written;
+  if (c->dropEvery && c->written % c->dropEvery == 0) {
+    ++c->dropped;
+    return;
+  }
+  if (c->joined) {
+    if (Session* peer = find(c->peer)) {
+      size_t unit = of(*peer)->params.rxPacketSize;
+      peer->deliver(frame.size() > unit ? frame.substr(0, unit) : std::move(frame));
+      return;
+    }
+  }
+  c->captured.push_back(std::move(frame));
 }
 
 void Mcc::closed(Session& s) {
@@ -139,6 +152,32 @@ bool Mcc::sever(uint32_t channel) {
   Session* s = find(channel);
   if (s) s->sever();
   return s != nullptr;
+}
+
+bool Mcc::join(uint32_t a, uint32_t b) {
+  board_.sync();
+  auto g = guard();
+  Session* sa = find(a);
+  Session* sb = find(b);
+  if (!sa || !sb) return false;
+  of(*sa)->joined = of(*sb)->joined = true;
+  of(*sa)->peer = b;
+  of(*sb)->peer = a;
+  return true;
+}
+
+bool Mcc::dropEvery(uint32_t channel, unsigned n) {
+  auto g = guard();
+  Session* s = find(channel);
+  if (s) of(*s)->dropEvery = n;
+  return s != nullptr;
+}
+
+unsigned long Mcc::dropped(uint32_t channel) {
+  board_.sync();
+  auto g = guard();
+  Session* s = find(channel);
+  return s ? of(*s)->dropped : 0;
 }
 
 void Mcc::setCapacity(Type t, unsigned n) {

@@ -54,6 +54,14 @@ class Mcc : public Model {
   bool setDraining(uint32_t channel, bool on);
   // Fails the channel as a dying driver would: the daemon reads an error.
   bool sever(uint32_t channel);
+  // Joins two channels back to back, as a line between two D channels:
+  // what the daemon writes on one it reads on the other (and nothing is
+  // captured). false when either channel is missing.
+  bool join(uint32_t a, uint32_t b);
+  // Loses every n-th frame the daemon writes on the channel (0: none).
+  bool dropEvery(uint32_t channel, unsigned n);
+  // Frames lost so far on the channel.
+  unsigned long dropped(uint32_t channel);
   void setCapacity(Type t, unsigned n);
   unsigned capacity(Type t);
   unsigned used(Type t);
@@ -72,6 +80,11 @@ class Mcc : public Model {
     Params params;
     uint32_t channel = 0;
     std::deque<std::string> captured;
+    bool joined = false;
+    uint32_t peer = 0;          // joined: the channel that reads our frames
+    unsigned dropEvery = 0;
+    unsigned long written = 0;  // frames the daemon wrote
+    unsigned long dropped = 0;
   };
   static Channel* of(Session& s) { return static_cast<Channel*>(s.data.get()); }
   Session* find(uint32_t channel);

@@ -2,88 +2,19 @@
 // sockets for what the client will not send.
 #include "DaemonProcess.h"
 #include "ControlTestUtil.h"
+#include "QvctlTestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 using namespace ctl_test;
+using namespace qvctl_test;
 using app_test::DaemonProcess;
 using app_test::TestRoot;
 using app_test::waitUntil;
 
 namespace {
-
-std::string qvctlPath() { return std::string(QUORVAD_BINARY_DIR) + "/control/qvctl/qvctl"; }
-
-struct ToolRun {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs qvctl with the text as its standard input.
-ToolRun qvctl(const std::vector<std::string>& args, const std::string& input, const std::string& dir) {
-  const std::string in = dir + "/qvctl.in", out = dir + "/qvctl.out", err = dir + "/qvctl.err";
-  app_test::writeFile(in, input);
-  std::vector<std::string> argv{qvctlPath()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  for (std::string& a : argv) cargv.push_back(&a[0]);
-  cargv.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int i = ::open(in.c_str(), O_RDONLY);
-    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(i, 0);
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    ::execv(cargv[0], cargv.data());
-    ::_exit(127);
-  }
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  ToolRun r;
-  r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  r.out = app_test::readFile(out);
-  r.err = app_test::readFile(err);
-  return r;
-}
-
-// Whether something listens on the TCP port (read from the kernel's table,
-// so that no connection is made).
-bool listening(int port) {
-  std::ifstream in("/proc/net/tcp");
-  std::string line;
-  char want[8];
-  std::snprintf(want, sizeof want, ":%04X", port);
-  while (std::getline(in, line))
-    if (line.find(std::string(want) + " ") != std::string::npos && line.find(" 0A ") != std::string::npos) return true;
-  return false;
-}
-
-// Value-notation output folded to one line per message.
-std::vector<std::string> messages(const std::string& out) {
-  std::vector<std::string> list;
-  std::string cur;
-  int depth = 0;
-  for (char c : out) {
-    if (depth == 0 && c != '{') continue;
-    cur += c;
-    if (c == '{') ++depth;
-    if (c == '}' && --depth == 0) {
-      std::string one;
-      for (char d : cur) {
-        const bool blank = d == ' ' || d == '\n';
-        if (!blank || (!one.empty() && one.back() != ' ')) one += blank ? ' ' : d;
-      }
-      list.push_back(one);
-      cur.clear();
-    }
-  }
-  return list;
-}
 
 struct DaemonTest : ::testing::Test {
   void SetUp() override {

@@ -1,0 +1,171 @@
+#pragma once
+// The controller client qvctl as the tests run it: once with a whole input
+// (encode, decode, a session that ends with its input), or as a session
+// kept open, fed and read while the test looks at the board in between.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "DaemonProcess.h"
+
+namespace qvctl_test {
+
+inline std::string qvctlPath() { return std::string(QUORVAD_BINARY_DIR) + "/control/qvctl/qvctl"; }
+
+struct ToolRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs qvctl with the text as its standard input.
+inline ToolRun qvctl(const std::vector<std::string>& args, const std::string& input, const std::string& dir) {
+  const std::string in = dir + "/qvctl.in", out = dir + "/qvctl.out", err = dir + "/qvctl.err";
+  app_test::writeFile(in, input);
+  std::vector<std::string> argv{qvctlPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(&a[0]);
+  cargv.push_back(nullptr);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int i = ::open(in.c_str(), O_RDONLY);
+    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(i, 0);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+    ::execv(cargv[0], cargv.data());
+    ::_exit(127);
+  }
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  ToolRun r;
+  r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  r.out = app_test::readFile(out);
+  r.err = app_test::readFile(err);
+  return r;
+}
+
+// Value-notation output folded to one line per message.
+inline std::vector<std::string> messages(const std::string& out) {
+  std::vector<std::string> list;
+  std::string cur;
+  int depth = 0;
+  for (char c : out) {
+    if (depth == 0 && c != '{') continue;
+    cur += c;
+    if (c == '{') ++depth;
+    if (c == '}' && --depth == 0) {
+      std::string one;
+      for (char d : cur) {
+        const bool blank = d == ' ' || d == '\n';
+        if (!blank || (!one.empty() && one.back() != ' ')) one += blank ? ' ' : d;
+      }
+      list.push_back(one);
+      cur.clear();
+    }
+  }
+  return list;
+}
+
+// Whether something listens on the TCP port (read from the kernel's table,
+// so that no connection is made).
+inline bool listening(int port) {
+  std::ifstream in("/proc/net/tcp");
+  std::string line;
+  char want[8];
+  std::snprintf(want, sizeof want, ":%04X", port);
+  while (std::getline(in, line))
+    if (line.find(std::string(want) + " ") != std::string::npos && line.find(" 0A ") != std::string::npos) return true;
+  return false;
+}
+
+// One "qvctl session" whose input the test writes as it goes.
+class QvctlSession {
+public:
+  explicit QvctlSession(int port) {
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+    const std::string path = qvctlPath(), p = std::to_string(port);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(in[0], 0);
+      ::dup2(out[1], 1);
+      ::execl(path.c_str(), path.c_str(), "session", "--port", p.c_str(), "--wait", "3000", (char*)nullptr);
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    in_ = in[1];
+    out_ = out[0];
+  }
+  ~QvctlSession() {
+    finish();
+    if (out_ >= 0) ::close(out_);
+  }
+  QvctlSession(const QvctlSession&) = delete;
+  QvctlSession& operator=(const QvctlSession&) = delete;
+
+  // Sends the messages and returns what came back until `answers` answers
+  // arrived, or `until` appears, whichever is asked (one line a message).
+  std::vector<std::string> send(const std::string& text, size_t answers = 1, const std::string& until = "") {
+    const ssize_t n = ::write(in_, text.data(), text.size());
+    (void)n;
+    return read(answers, until);
+  }
+  std::vector<std::string> read(size_t answers, const std::string& until = "") {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      std::vector<std::string> got = messages(text_);
+      size_t n = 0;
+      bool seen = until.empty();
+      for (const std::string& m : got) {
+        n += m.find("pdu response") != std::string::npos;
+        if (!until.empty() && m.find(until) != std::string::npos) seen = true;
+      }
+      if ((n >= answers && seen) || eof_ || std::chrono::steady_clock::now() > end) {
+        text_.clear();
+        return got;
+      }
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, 50) == 1) {
+        char buf[4096];
+        const ssize_t r = ::read(out_, buf, sizeof buf);
+        if (r > 0)
+          text_.append(buf, static_cast<size_t>(r));
+        else
+          eof_ = true;
+      }
+    }
+  }
+  // Ends the input: the client leaves once every message was answered.
+  // Its exit code.
+  int finish() {
+    if (in_ >= 0) ::close(in_);
+    in_ = -1;
+    if (pid_ <= 0) return -1;
+    int st = 0;
+    ::waitpid(pid_, &st, 0);
+    pid_ = -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+
+private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string text_;
+  bool eof_ = false;
+};
+
+}  // namespace qvctl_test

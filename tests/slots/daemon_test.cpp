@@ -1,0 +1,116 @@
+// The slot commands end to end: the built daemon on the stand-in board,
+// driven by qvctl over loopback, its switch read back through qvboard
+// while the controller is still connected.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "Messages.h"
+#include "DaemonProcess.h"
+#include "control/ControlTestUtil.h"
+#include "control/QvctlTestUtil.h"
+
+using namespace slots_test;
+using app_test::DaemonProcess;
+using app_test::TestRoot;
+using qvctl_test::QvctlSession;
+
+namespace {
+
+// What the controller hears of the slots: the board's power reports of a
+// new connection left out.
+std::vector<std::string> slotsOnly(std::vector<std::string> got) {
+  got.erase(std::remove_if(got.begin(), got.end(),
+                           [](const std::string& m) { return m.find("pdu signal : power") != std::string::npos; }),
+            got.end());
+  return got;
+}
+
+// A controller that hears only the slots.
+struct Controller : QvctlSession {
+  using QvctlSession::QvctlSession;
+  std::vector<std::string> send(const std::string& text, size_t answers = 1, const std::string& until = "") {
+    return slotsOnly(QvctlSession::send(text, answers, until));
+  }
+  std::vector<std::string> read(size_t answers, const std::string& until) {
+    return slotsOnly(QvctlSession::read(answers, until));
+  }
+};
+
+struct SlotDaemonTest : ::testing::Test {
+  void SetUp() override {
+    ::setenv("QUORVAD_BOARD", "standin", 1);
+    port = ctl_test::free_port();
+    daemon.reset(new DaemonProcess(root, {"--port", std::to_string(port)}));
+    ASSERT_TRUE(daemon->waitStarted()) << daemon->err();
+    ASSERT_TRUE(app_test::waitUntil([&] { return qvctl_test::listening(port); }));
+  }
+  void TearDown() override { ::unsetenv("QUORVAD_BOARD"); }
+
+  std::vector<std::string> run(const std::string& input) {
+    Controller s(port);
+    size_t n = 0;
+    for (size_t at = input.find("pdu command"); at != std::string::npos; at = input.find("pdu command", at + 1)) ++n;
+    std::vector<std::string> got = s.send(input, n);
+    EXPECT_EQ(s.finish(), 0);
+    return got;
+  }
+
+  TestRoot root;
+  int port = 0;
+  std::unique_ptr<DaemonProcess> daemon;
+};
+
+TEST_F(SlotDaemonTest, TheMainRoad) {
+  Controller c(port);
+  EXPECT_EQ(c.send("{ seq 1, pdu command : query : NULL }\n", 1, "pdu signal : query").size(), 2u);
+
+  EXPECT_EQ(c.send(trunk(5, 2, 5) + "\n", 1, "receiver"),
+            (std::vector<std::string>{ok(5), stream(5, "transmitter", 69), stream(5, "receiver", 69)}));
+  EXPECT_EQ(c.send(trunk(6, 2, 6, 2) + "\n", 1, "receiver"),
+            (std::vector<std::string>{ok(6, 2), stream(6, "transmitter", 70), stream(6, "receiver", 70)}));
+
+  EXPECT_EQ(c.send(cmd(5, "connect : 6", 3) + "\n"), std::vector<std::string>{ok(5, 3)});
+  EXPECT_EQ(app_test::qvboard(root.dir(), "hal channel 70"), "70 listen 69 seen 0xFF\n");
+  EXPECT_EQ(c.send(cmd(6, "disconnect : NULL", 4) + "\n"), std::vector<std::string>{ok(6, 4)});
+  EXPECT_EQ(app_test::qvboard(root.dir(), "hal channel 70"), "70 drive 0xD5 seen 0xD5\n");
+
+  // The held time-slot goes to the new slot; the old number is free.
+  EXPECT_EQ(c.send(trunk(7, 2, 5, 5) + "\n", 1, "receiver").front(), ok(7, 5));
+  EXPECT_TRUE(daemon->waitErr("trunk-slot: two slots require the same timeslot, remove old.\n old slot 05:trunk\n"));
+  EXPECT_EQ(c.send(cmd(5, "destroy : NULL", 6) + "\n"), std::vector<std::string>{err(5, "slotNotExists", 6)});
+
+  // Every cause the wire can reach.
+  EXPECT_EQ(c.send(cmd(7, "connect : 9", 7) + "\n" + cmd(7, "activate : empty : NULL", 8) + "\n" +
+                       trunk(8, 4, 0, 9) + "\n",
+                   3),
+            (std::vector<std::string>{err(7, "slotNotExists", 7), err(7, "unsupported", 8),
+                                      err(8, "insufficientResources", 9)}));
+  EXPECT_EQ(app_test::qvboard(root.dir(), "fail request 0x80084D02 EIO once"), "");
+  EXPECT_EQ(c.send(cmd(7, "connect : 6", 10) + "\n"), std::vector<std::string>{err(7, "connectFail", 10)});
+  EXPECT_EQ(c.send(cmd(7, "connect : 6", 11) + "\n"), std::vector<std::string>{ok(7, 11)});
+  EXPECT_EQ(app_test::qvboard(root.dir(), "fail request 0xC0084D04 EIO once"), "");
+  EXPECT_EQ(c.send(cmd(6, "disconnect : NULL", 12) + "\n"), std::vector<std::string>{err(6, "disconnectFail", 12)});
+  EXPECT_EQ(c.send(cmd(7, "connect : 6", 13) + "\n"), std::vector<std::string>{ok(7, 13)});
+  EXPECT_EQ(app_test::qvboard(root.dir(), "hal channel 70"), "70 listen 69 seen 0xFF\n");
+
+  // The controller leaves: every slot goes, and with it every path.
+  EXPECT_EQ(c.finish(), 0);
+  EXPECT_TRUE(app_test::waitUntil([&] { return app_test::qvboard(root.dir(), "hal channel 70") == "70 drive 0xD5 seen 0xD5\n"; }));
+  EXPECT_TRUE(daemon->waitErr("mux: disconnect slot 06:trunk [70]\n"));
+  EXPECT_EQ(run(cmd(6, "destroy : NULL") + "\n" + cmd(7, "destroy : NULL", 2) + "\n"),
+            (std::vector<std::string>{err(6, "slotNotExists"), err(7, "slotNotExists", 2)}));
+}
+
+TEST_F(SlotDaemonTest, SighupReportsTheResourcesToTheController) {
+  Controller c(port);
+  EXPECT_EQ(c.send("{ seq 1, pdu command : ping : NULL }\n").size(), 1u);
+  daemon->signal(SIGHUP);
+  const std::vector<std::string> got = c.read(0, "pdu signal : query");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].rfind("{ pdu signal : query : { boardMajor 0, boardMinor 0, rtp-g729 0,", 0), 0u) << got[0];
+}
+
+}  // namespace
