@@ -243,41 +243,52 @@ long LemzRadioControl::SendProtoToChan(sig_proto& packet) {
 
 // ---- gateway side -------------------------------------------------------------
 
+// The header fields of a state: its command, priority, status and flags.
+static void copyHeaderFields(LemzRadioState& to, LemzRadioState const& from) {
+  to.command = from.command;
+  to.priority = from.priority;
+  to.status = from.status;
+  to.flag_p = from.flag_p;
+  to.flag_b = from.flag_b;
+  to.flag_r = from.flag_r;
+  to.flag_t = from.flag_t;
+  to.flag_s = from.flag_s;
+  to.flag_sh = from.flag_sh;
+  to.flag_pw = from.flag_pw;
+  to.flag_rv = from.flag_rv;
+  to.flag_rs = from.flag_rs;
+  to.flag_c = from.flag_c;
+}
+
+// The fields of the gateway's status reports that the command carries
+// (every one for a default initialisation), but the transmitting session.
+static void copyReportFields(LemzRadioState& to, LemzRadioState const& from) {
+  bool all = isDefaultInitCommand(from.command);
+  if (all || from.command == WM_CHAN) {
+    to.chan_id = from.chan_id;
+    to.freq = from.freq;
+    to.squelsh = from.squelsh;
+    to.rte = from.rte;
+  }
+  if (all || from.command == WM_SELECT_RC_CHAN) {
+    to.rc_interface = from.rc_interface;
+    to.rc_channel = from.rc_channel;
+  }
+  if (all || from.command == WM_RADIO_QUALITY) to.radio_quality = from.radio_quality;
+  if (all || from.command == WM_STANDBY) {
+    to.standby_state = from.standby_state;
+    to.standby_group = from.standby_group;
+    to.standby_receiver_state = from.standby_receiver_state;
+  }
+}
+
 int LemzRadioGWControl::PutProtoFromRadioToChan(LemzRadioState const& s) {
-  LemzRadioState& c = toChanState;
   bool all = isDefaultInitCommand(s.command);
-  c.command = s.command;
-  c.priority = s.priority;
-  c.status = s.status;
-  c.flag_p = s.flag_p;
-  c.flag_b = s.flag_b;
-  c.flag_r = s.flag_r;
-  c.flag_t = s.flag_t;
-  c.flag_s = s.flag_s;
-  c.flag_sh = s.flag_sh;
-  c.flag_pw = s.flag_pw;
-  c.flag_rv = s.flag_rv;
-  c.flag_rs = s.flag_rs;
-  c.flag_c = s.flag_c;
-  if (all || s.command == WM_CHAN) {
-    c.chan_id = s.chan_id;
-    c.freq = s.freq;
-    c.squelsh = s.squelsh;
-    c.rte = s.rte;
-  }
-  if (all || s.command == WM_SELECT_RC_CHAN) {
-    c.rc_interface = s.rc_interface;
-    c.rc_channel = s.rc_channel;
-  }
+  copyHeaderFields(toChanState, s);
+  copyReportFields(toChanState, s);
   if (all || s.command == WM_TRANS || s.command == WM_SEL_CALL_TRANS) {
-    c.session_addr = s.session_addr;
-    c.ssrc = s.ssrc;
-  }
-  if (all || s.command == WM_RADIO_QUALITY) c.radio_quality = s.radio_quality;
-  if (all || s.command == WM_STANDBY) {
-    c.standby_state = s.standby_state;
-    c.standby_group = s.standby_group;
-    c.standby_receiver_state = s.standby_receiver_state;
+    toChanState.session_addr = s.session_addr;
+    toChanState.ssrc = s.ssrc;
   }
   return all ? -1 : 0;
 }
@@ -463,42 +474,15 @@ int LemzRadioWSControl::EncodeProto(LemzRadioState const& s, sig_proto& p) {
 }
 
 int LemzRadioWSControl::PutProtoFromChanToRadio(LemzRadioState const& rx) {
-  LemzRadioState& r = toRadioState;
   bool all = isDefaultInitCommand(rx.command);
-  r.session_addr = rx.source_addr;
-  r.ssrc = rx.source_ssrc;
-  r.command = rx.command;
-  r.priority = rx.priority;
-  r.status = rx.status;
-  r.flag_p = rx.flag_p;
-  r.flag_b = rx.flag_b;
-  r.flag_r = rx.flag_r;
-  r.flag_t = rx.flag_t;
-  r.flag_s = rx.flag_s;
-  r.flag_sh = rx.flag_sh;
-  r.flag_pw = rx.flag_pw;
-  r.flag_rv = rx.flag_rv;
-  r.flag_rs = rx.flag_rs;
-  r.flag_c = rx.flag_c;
-  if (all || rx.command == WM_CHAN) {
-    r.chan_id = rx.chan_id;
-    r.freq = rx.freq;
-    r.squelsh = rx.squelsh;
-    r.rte = rx.rte;
-  }
-  if (all || rx.command == WM_SELECT_RC_CHAN) {
-    r.rc_interface = rx.rc_interface;
-    r.rc_channel = rx.rc_channel;
-  }
+  toRadioState.session_addr = rx.source_addr;
+  toRadioState.ssrc = rx.source_ssrc;
+  copyHeaderFields(toRadioState, rx);
+  copyReportFields(toRadioState, rx);
+  // A call report names the transmitting session in its body.
   if (all || rx.command == WM_SEL_CALL_TRANS) {
-    r.session_addr = rx.session_addr;
-    r.ssrc = rx.ssrc;
-  }
-  if (all || rx.command == WM_RADIO_QUALITY) r.radio_quality = rx.radio_quality;
-  if (all || rx.command == WM_STANDBY) {
-    r.standby_state = rx.standby_state;
-    r.standby_group = rx.standby_group;
-    r.standby_receiver_state = rx.standby_receiver_state;
+    toRadioState.session_addr = rx.session_addr;
+    toRadioState.ssrc = rx.ssrc;
   }
   return all ? -1 : 0;
 }
