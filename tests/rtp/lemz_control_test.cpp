@@ -250,3 +250,35 @@ TEST_F(LemzTest, ValuesOutsideTheControllersRangesStillReport) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace radiotest;
+
+// The workstation side: commands out, status in, and no access rule.
+TEST_F(RadioTest, WorkstationSendsCommandsAndTakesReports) {
+  Reports reports;
+  RTPSignalling::LemzRadioWSControl control(4, {rtpFd, int(getpid())}, lemzInit());
+  control.SetRadioControlMode(RTPSignalling::RadioControl::Workstation);
+  control.Bind(&reports);
+  // GW_ADJUST_CHAN, the default priority 15 (0xF0), id 9,
+  // 118.25 = 1.84765625 * 2^6: exponent 133, mantissa 0x6C8000 -> 42 EC 80 00.
+  ASSERT_TRUE(control.SendASNToChan(modifier("10.0.0.1", "gw-set-freq : { freq { channel 9, frequency \"118.25\" } }")));
+  EXPECT_EQ(sent(), (std::vector<Bytes>{{0x02, 0xF0, 0, 0, 0, 0, 0, 9, 0x42, 0xEC, 0x80, 0x00}}));
+  // A status report is no command of this side.
+  ASSERT_TRUE(control.SendASNToChan(modifier("10.0.0.1", "wm-quality : { bss-val \"0.5\" }")));
+  EXPECT_TRUE(sent().empty());
+
+  // A call report from 10.0.0.9 naming session 10.1.2.3 (octets reversed),
+  // SSRC 5 and caller "AB": the session in the body wins over the sender.
+  ASSERT_TRUE(inject("10.0.0.9", 0x99, {0x85, 0, 0, 0, 0x03, 0x02, 0x01, 0x0A, 0, 0, 0, 5, 2, 'A', 'B', 0}));
+  pass();
+  ASSERT_EQ(reports.got.size(), 1u);
+  EXPECT_EQ(control.GetToRadioState().session_addr, ip("10.1.2.3"));
+  EXPECT_EQ(control.GetToRadioState().ssrc, 5u);
+  auto const& call = reports.got[0].get_request().get_lemz().get_params().get_wm_selcall();
+  EXPECT_EQ(std::string(call.get_cid()), "AB");
+  EXPECT_EQ(std::string(call.get_ip()), "10.1.2.3");
+}
+
+}  // namespace
