@@ -159,6 +159,29 @@ TEST_F(RadioTest, SourceFilterFollowsAccess) {
   EXPECT_TRUE(inject("10.0.0.2", 2, {0x01, 0, 0, 0}));
 }
 
+// The same through the board's control commands, as qvboard gives them.
+TEST_F(RadioTest, ControlCommandsListInjectAndJournal) {
+  Reports reports;
+  RTPSignalling::LemzRadioGWControl control(7, {rtpFd, int(getpid())}, lemzInit());
+  control.Bind(&reports);
+  std::string s = "s" + std::to_string(session());
+  std::string list = board().command("rtpext list");
+  EXPECT_NE(list.find(s + " etype=0x1337 params=0,0,0,0 attached=s"), std::string::npos) << list;
+
+  EXPECT_EQ(board().command("rtpext inject " + s + " 0x99 10.0.0.9 03240D2D"), "queued\n");
+  pass();
+  ASSERT_EQ(reports.got.size(), 1u);
+  std::string journal = board().command("rtpext journal " + s);
+  EXPECT_NE(journal.find(" in ssrc=0x00000099 addr=10.0.0.9 03240D2D\n"), std::string::npos) << journal;
+
+  EXPECT_EQ(board().command("rtpext inject " + s + " 1 10.0.0.9 0G").rfind("error: ", 0), 0u);
+  EXPECT_EQ(board().command("rtpext inject " + s + " 1 10.0.0.9 " + std::string(2 * 1025, 'A')).rfind("error: ", 0), 0u);
+  EXPECT_EQ(board().command("rtpext inject " + s + " 1 10.0.0 01000000").rfind("error: ", 0), 0u);
+  EXPECT_EQ(board().command("rtpext inject s999 1 10.0.0.9 01000000").rfind("error: ", 0), 0u);
+  EXPECT_EQ(board().command("rtpext journal " + s + " take"), journal);
+  EXPECT_EQ(board().command("rtpext journal " + s), "");
+}
+
 // A control whose status cycle asks for the next tick 10 ms on.
 class QuickControl : public RadioControl {
  public:
