@@ -6,18 +6,23 @@
 #include "control/Acceptor.h"
 #include "control/CtrlSrv.h"
 #include "control/HeartBeat.h"
+#include "hardware/DSProcReceiver.h"
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
+#include "slots/EchoSlot.h"
+#include "slots/ExtSlot.h"
+#include "slots/MapSlot.h"
+#include "slots/MccSlot.h"
 #include "slots/Slots.h"
 #include "slots/TrunkSlot.h"
 
 #include <iostream>
 
-// The board control services and the slot kinds other than the trunks are
-// not part of this build. Each step below names, in order, the calls it
-// makes once they are; a control service that does not exist is simply not
-// bound.
+// The board control services and the slot kinds other than the trunks, the
+// bus channels and the MCC data channels are not part of this build. Each
+// step below names, in order, the calls it makes once they are; a control
+// service that does not exist is simply not bound.
 
 namespace Services {
 
@@ -37,10 +42,15 @@ void CreateFactories() {
   //   VoiceFactory, T38SoftFactory, IsdnFactory, RtpLEMZFactory,
   //   RtpED137Factory, HdlcSlotFactory
   // each by its instance().
+  MapFactory::instance();
+  ExtFactory::instance();
+  MccFactory::instance();
+  EchoFactory::instance();
 }
 
 void CreateHardware() {
   HDLC::traceSwitch(&traces.signalling.hdlc);
+  Hardware::DSProcReceiverService::traceSwitch(&traces.signalling.events);
   HwMux::instance();
 }
 

@@ -1,3 +1,5 @@
+#include "board/Dsp.h"
+#include "board/Dtmf.h"
 #include "board/Hal.h"
 #include "board/Mcc.h"
 #include "board/RtpExt.h"
@@ -11,6 +13,8 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<Hal>(board));
   board.add(std::make_unique<Mcc>(board));
   board.add(std::make_unique<RtpExt>(board));
+  board.add(std::make_unique<Dtmf>(board));
+  board.add(std::make_unique<Dsp>(board));
 }
 
 }  // namespace Board
