@@ -2,8 +2,10 @@
 #include "board/Dtmf.h"
 #include "board/Hal.h"
 #include "board/Mcc.h"
+#include "board/Rtp.h"
 #include "board/RtpExt.h"
 #include "board/StandIn.h"
+#include "board/Voice.h"
 
 namespace Board {
 
@@ -15,6 +17,8 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<RtpExt>(board));
   board.add(std::make_unique<Dtmf>(board));
   board.add(std::make_unique<Dsp>(board));
+  board.add(std::make_unique<Rtp>(board));
+  board.add(std::make_unique<Voice>(board));
 }
 
 }  // namespace Board
