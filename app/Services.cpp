@@ -11,6 +11,7 @@
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
 #include "rtp/RtpFactory.h"
+#include "rtp/RtpLEMZFactory.h"
 #include "slots/EchoSlot.h"
 #include "slots/ExtSlot.h"
 #include "slots/MapSlot.h"
@@ -48,6 +49,7 @@ void CreateFactories() {
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  RtpLEMZFactory::instance();
 }
 
 void CreateHardware() {
