@@ -9,7 +9,6 @@
 #include "hardware/Utils.h"
 #include "protocol/LGCP/LGCP.h"
 #include "protocol/TERM/TERM.h"
-#include "rtp/RtpFactory.h"
 #include "rtp/RtpLEMZSlot.h"
 #include "rtp/RtpSession.h"
 
@@ -26,32 +25,14 @@ std::ostream& RtpLEMZFactory::PutHeader(std::ostream& os) const {
 
 void RtpLEMZFactory::IQuery() {
   g729 = g723 = g711 = g711mcc = universal = 0;
-  int fd = Device::open(GetVoiceDevName(), 0);
-  if (fd < 0) {
-    Errno e;
-    PutHeader(std::cerr) << "device \"" << GetVoiceDevName() << "\" open fail: " << e << std::endl;
-    return;
-  }
-  Fd voice(fd);
-  const std::pair<int32_t, uint32_t*> counts[] = {{RtpFactory::classG729, &g729},
-                                                  {RtpFactory::classG723, &g723},
-                                                  {RtpFactory::classG711, &g711},
-                                                  {RtpFactory::classG711mcc, &g711mcc},
-                                                  {RtpFactory::classUniversal, &universal}};
-  for (auto const& c : counts) {
-    int32_t codecClass = c.first;
-    int n = Device::requestRecord(voice.lowlevel_fd(), RtpFactory::kVoiceCapacity, &codecClass, sizeof codecClass);
-    if (n > 0) *c.second = uint32_t(n);
-  }
+  std::ostringstream header;
+  PutHeader(header);
+  query(header.str());
 }
 
 void RtpLEMZFactory::Query(LGCP::Resources& r) {
   IQuery();
-  r.set_rtp_g729(int(g729));
-  r.set_rtp_g723(int(g723));
-  r.set_rtp_g711(int(g711));
-  r.set_rtp_g711mcc(int(g711mcc));
-  r.set_universal(int(universal));
+  report(r);
 }
 
 Slot* RtpLEMZFactory::INewSlot(LGCP::CreateParams const& params) {

@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <ostream>
 
+#include "rtp/VoiceCapacity.h"
 #include "slots/SlotFactory.h"
 
-class RtpLEMZFactory : public SlotFactory {
+class RtpLEMZFactory : public SlotFactory, public VoiceCapacity {
  public:
   // The header-extension profile of LEMZ signalling.
   static constexpr uint16_t kProfile = 0x1337;
@@ -22,12 +23,6 @@ class RtpLEMZFactory : public SlotFactory {
 
   // "rtp ext LEMZ[<g723>,<g729>,<g711>,<universal>]: "
   std::ostream& PutHeader(std::ostream& os) const;
-
-  uint32_t g729 = 0;
-  uint32_t g723 = 0;
-  uint32_t g711 = 0;
-  uint32_t g711mcc = 0;
-  uint32_t universal = 0;
 
  private:
   RtpLEMZFactory();

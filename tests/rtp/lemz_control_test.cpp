@@ -9,6 +9,7 @@
 #include "asn1/ASN1.h"
 #include "rtp/LemzRadioControl.h"
 #include "tests/rtp/RadioTestUtil.h"
+#include "tests/rtp/RadioValues.h"
 
 namespace {
 
@@ -30,18 +31,9 @@ TERM::RadioModifier modifier(const std::string& addr, const std::string& params)
   return m;
 }
 
-std::string flags(int prio, bool ptt) {
-  return "flags { prio " + std::to_string(prio) + ", ptt " + (ptt ? "TRUE" : "FALSE") +
-         ", bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr FALSE, rv FALSE, resv FALSE, "
-         "selcall 0, li 0 }";
-}
-
 TERM::RadioStatus status() {
   TERM::RadioStatus s;
-  EXPECT_TRUE(s.setFromValueNotation(
-      "lemz : { " + flags(2, false) +
-      ", freq { channel 5, frequency \"145.5\" }, remote { no 1, ch 2 }, squelshe on, rte n0n,"
-      " standby-state-channel active, standby-group 3, standby-state-receiver standby }"));
+  EXPECT_TRUE(s.setFromValueNotation(lemzStatus()));
   return s;
 }
 
@@ -94,7 +86,7 @@ TEST_F(LemzTest, OnlyTheLastPacketOfARunIsReported) {
 TEST_F(LemzTest, AccessRuleAndFilterFollowThePttHolder) {
   // The controller gives PTT to session 10.0.0.1 at priority 5: one WM_TRANS
   // 0x82, prio 5 << 4 | PTT 0x04, the address octets reversed, SSRC 42.
-  control->SendASNToChan(modifier("10.0.0.1", "wm-trans : { " + flags(5, true) + ", ip \"10.0.0.1\", ssrc 42 }"));
+  control->SendASNToChan(modifier("10.0.0.1", "wm-trans : { " + radioFlags(5, true) + ", ip \"10.0.0.1\", ssrc 42 }"));
   auto out = sent();
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0], (Bytes{0x82, 0x54, 0, 0, 0x01, 0, 0, 0x0A, 0, 0, 0, 42}));
@@ -118,7 +110,7 @@ TEST_F(LemzTest, AccessRuleAndFilterFollowThePttHolder) {
   EXPECT_TRUE(control->AccessFormChanToRadio(rx)) << "the holder's own packets pass";
 
   // Clearing PTT opens the channel to everyone again.
-  control->SendASNToChan(modifier("10.0.0.1", "gw-set-ptt : { " + flags(5, false) + " }"));
+  control->SendASNToChan(modifier("10.0.0.1", "gw-set-ptt : { " + radioFlags(5, false) + " }"));
   EXPECT_TRUE(sent().empty()) << "a gateway sends nothing for a gw-set-* change";
   EXPECT_FALSE(ext().sessions()[0].filter);
   ASSERT_TRUE(inject("10.0.0.2", 2, {0x02, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}));
@@ -182,7 +174,7 @@ TEST_F(LemzTest, ControllerValuesIntoTheState) {
   LemzRadioState c;
   std::string cid(300, 'x');
   control->DecodeASN(
-      modifier("nowhere", "wm-selcall : { " + flags(1, true) + ", ip \"10.1.2.3\", ssrc 5, cid \"" + cid + "\" }").get_lemz(), c);
+      modifier("nowhere", "wm-selcall : { " + radioFlags(1, true) + ", ip \"10.1.2.3\", ssrc 5, cid \"" + cid + "\" }").get_lemz(), c);
   EXPECT_EQ(c.source_addr, 0xFFFFFFFFu);
   EXPECT_EQ(std::strlen(c.callerID), 255u);
 

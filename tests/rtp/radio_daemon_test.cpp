@@ -3,6 +3,7 @@
 // stirred through qvboard.
 #include <gtest/gtest.h>
 
+#include "RadioValues.h"
 #include "RtpTestUtil.h"
 #include "slots/DaemonController.h"
 #include "slots/Messages.h"
@@ -12,14 +13,7 @@ using namespace rtp_test;
 
 namespace {
 
-const std::string kFlags =
-    "flags { prio 2, ptt FALSE, bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr FALSE, "
-    "rv FALSE, resv FALSE, selcall 0, li 0 }";
-
-const std::string kRadio = ", radio { status lemz : { " + kFlags +
-                           ", freq { channel 5, frequency \"145.5\" }, remote { no 1, ch 2 }, squelshe on, "
-                           "rte n0n, standby-state-channel active, standby-group 3, "
-                           "standby-state-receiver standby } }";
+const std::string kRadio = ", radio { status " + radiotest::lemzStatus() + " }";
 
 struct RadioDaemonTest : DaemonTest {
   std::string board(const std::string& command) { return app_test::qvboard(root.dir(), command); }

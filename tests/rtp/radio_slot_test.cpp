@@ -4,6 +4,7 @@
 // input stream following the squelch, and the resources report.
 #include <gtest/gtest.h>
 
+#include "RadioValues.h"
 #include "RtpTestUtil.h"
 #include "board/Rtp.h"
 #include "board/RtpExt.h"
@@ -18,22 +19,12 @@ using namespace rtp_test;
 
 namespace {
 
-const std::string kFlags =
-    "flags { prio 2, ptt FALSE, bss FALSE, vad-rx FALSE, vad-tx FALSE, sql FALSE, sh FALSE, pwr FALSE, "
-    "rv FALSE, resv FALSE, selcall 0, li 0 }";
-
-std::string radio(const std::string& more = "") {
-  return ", radio { status lemz : { " + kFlags +
-         ", freq { channel 5, frequency \"145.5\" }, remote { no 1, ch 2 }, squelshe on, rte n0n, "
-         "standby-state-channel active, standby-group 3, standby-state-receiver standby }" +
-         more + " }";
-}
+std::string radio(const std::string& more = "") { return ", radio { status " + radiotest::lemzStatus() + more + " }"; }
 
 std::string squelch(bool open, int seq) {
-  std::string flags = kFlags;
-  flags.replace(flags.find("sql FALSE"), 9, open ? "sql TRUE" : "sql FALSE");
-  return cmd(3, "ioctl : rtpExt : lemz : { addr { session-addr \"10.0.0.1\", session-ssrc 7 }, params gw-set-flags : { " +
-                    flags + " } }",
+  return cmd(3,
+             "ioctl : rtpExt : lemz : { addr { session-addr \"10.0.0.1\", session-ssrc 7 }, params gw-set-flags : { " +
+                 radiotest::radioFlags(2, false, open) + " } }",
              seq);
 }
 
