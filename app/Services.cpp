@@ -16,8 +16,12 @@
 #include "slots/ExtSlot.h"
 #include "slots/MapSlot.h"
 #include "slots/MccSlot.h"
+#include "slots/Mixer.h"
+#include "slots/ModemSlot.h"
 #include "slots/Slots.h"
+#include "slots/T38SoftSlot.h"
 #include "slots/TrunkSlot.h"
+#include "slots/Voice.h"
 
 #include <iostream>
 
@@ -46,9 +50,13 @@ void CreateFactories() {
   // each by its instance().
   MapFactory::instance();
   RtpFactory::instance();
+  ModemFactory::instance();
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  VoiceFactory::instance();
+  T38SoftFactory::instance();
   RtpLEMZFactory::instance();
 }
 
