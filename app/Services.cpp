@@ -12,6 +12,9 @@
 #include "monitoring/MonitoringCtl.h"
 #include "rtp/RtpFactory.h"
 #include "rtp/RtpLEMZFactory.h"
+#include "signalling/HdlcSlot.h"
+#include "signalling/IsdnSlot.h"
+#include "signalling/PstnSlot.h"
 #include "slots/EchoSlot.h"
 #include "slots/ExtSlot.h"
 #include "slots/MapSlot.h"
@@ -42,13 +45,10 @@ void CreateFactories() {
   // the list.
   TrunkFactory::Link();
   // Each factory links itself at the head of the factory list when it is
-  // made, so the last one made heads it. In this order:
-  //   MapFactory, PstnFactory, RtpFactory, ModemFactory,
-  //   Mixer::MixerFactory, ExtFactory, MccFactory, EchoFactory,
-  //   VoiceFactory, T38SoftFactory, IsdnFactory, RtpLEMZFactory,
-  //   RtpED137Factory, HdlcSlotFactory
-  // each by its instance().
+  // made, so the last one made heads it. In this order, each by its
+  // instance(), the others once they exist:
   MapFactory::instance();
+  PstnFactory::instance();
   RtpFactory::instance();
   ModemFactory::instance();
   Mixer::MixerFactory::instance();
@@ -57,7 +57,11 @@ void CreateFactories() {
   EchoFactory::instance();
   VoiceFactory::instance();
   T38SoftFactory::instance();
+  IsdnFactory::instance();
   RtpLEMZFactory::instance();
+  //   RtpED137Factory
+  HdlcSlot::traceSwitch(&traces.signalling.hdlc);
+  HdlcSlotFactory::instance();
 }
 
 void CreateHardware() {

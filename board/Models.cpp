@@ -1,4 +1,5 @@
 #include "board/Dsp.h"
+#include "board/DspData.h"
 #include "board/Dtmf.h"
 #include "board/Hal.h"
 #include "board/Mcc.h"
@@ -20,6 +21,7 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<RtpExt>(board));
   board.add(std::make_unique<Dtmf>(board));
   board.add(std::make_unique<Dsp>(board));
+  board.add(std::make_unique<DspData>(board));
   board.add(std::make_unique<Rtp>(board));
   board.add(std::make_unique<Mixer>(board));
   board.add(std::make_unique<Voice>(board));
