@@ -9,6 +9,7 @@
 #include "board/Rtp.h"
 #include "board/Mctl.h"
 #include "board/Netif.h"
+#include "board/RtpExt.h"
 #include "board/StandIn.h"
 #include "board/Voice.h"
 
@@ -21,6 +22,7 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<Mcc>(board));
   board.add(std::make_unique<Maintenance>(board));
   board.add(std::make_unique<E1Cas>(board));
+  board.add(std::make_unique<RtpExt>(board));
   board.add(std::make_unique<Dtmf>(board));
   board.add(std::make_unique<Dsp>(board));
   board.add(std::make_unique<DspData>(board));
