@@ -286,7 +286,15 @@ void PstnFactory::SelfSignal(const LGCP::Signal& sig) {
   const ACP::TrunkStatus& t = sig.get_trunkStatus();
   const unsigned trunk = unsigned(t.get_trunk().getValue());
   const auto state = ACP::TrunkState::NamedNumber(t.get_state());
+  // E1 and BRI trunks are numbered apart: BRI framer n says nothing of the
+  // link on E1 trunk n, so a status only reaches links on its own kind of
+  // trunk.
+  const bool bri = t.get_type().asInt() == ACP::TrunkType::bri;
   // A copy: a slot may go while it is told.
   const std::list<Slot*> slots = this->slots();
-  for (Slot* s : slots) s->OnTrunkStatus(trunk, state);
+  for (Slot* s : slots) {
+    const PstnSlot::Kind k = static_cast<PstnSlot*>(s)->kind();
+    const bool onBri = k == PstnSlot::BriUser || k == PstnSlot::BriNetwork;
+    if (onBri == bri) s->OnTrunkStatus(trunk, state);
+  }
 }

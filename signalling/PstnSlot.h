@@ -103,7 +103,7 @@ class PstnFactory : public SlotFactory {
   const char* GetName() const override { return "PSTN"; }
   Slot* INewSlot(const LGCP::CreateParams& params) override;
   void Query(LGCP::Resources&) override {}
-  // Trunk statuses go to every slot, whatever their type.
+  // A trunk status goes to the slots on that trunk's kind (E1 or BRI).
   void SelfSignal(const LGCP::Signal& sig) override;
 
  private:

@@ -51,11 +51,13 @@ class SignallingSlots : public SlotsTest {
     ASSERT_TRUE(Board::parseHex(hex, bytes));
     ASSERT_TRUE(board().mcc().inject(ch, bytes));
   }
-  static LGCP::Signal trunkStatus(int trunk, ACP::TrunkState::NamedNumber state) {
+  static LGCP::Signal trunkStatus(int trunk, ACP::TrunkState::NamedNumber state,
+                                  ACP::TrunkType::NamedNumber type = ACP::TrunkType::e1) {
     LGCP::Signal s;
     ACP::TrunkStatus& t = s.select_trunkStatus();
     t.set_trunk(trunk);
     t.set_state(state);
+    t.set_type(type);
     return s;
   }
 };
@@ -93,9 +95,11 @@ TEST_F(SignallingSlots, Ss7SlotOnATrunkTimeSlot) {
   EXPECT_TRUE(t.state && t.rawReceive && t.rawTransmit && t.mtpTransmit && t.mtpReceive && t.mtpActivate &&
               t.timers && t.msuProcessing);
 
-  // Trunk statuses: another trunk, then this one's first change, then the
-  // same state again.
+  // Trunk statuses: another trunk, the BRI framer of the same number, then
+  // this one's first change, then the same state again.
   PstnFactory::instance().SelfSignal(trunkStatus(2, ACP::TrunkState::lossCarrier));
+  EXPECT_EQ(pstn->slc()->get_state_id(), SS7::SLC::NotAligned);
+  PstnFactory::instance().SelfSignal(trunkStatus(1, ACP::TrunkState::lossCarrier, ACP::TrunkType::bri));
   EXPECT_EQ(pstn->slc()->get_state_id(), SS7::SLC::NotAligned);
   PstnFactory::instance().SelfSignal(trunkStatus(1, ACP::TrunkState::lossCarrier));
   EXPECT_EQ(pstn->slc()->get_state_id(), SS7::SLC::Idle);
