@@ -6,6 +6,7 @@
 #include "control/Acceptor.h"
 #include "control/CtrlSrv.h"
 #include "control/HeartBeat.h"
+#include "hardware/DSProcReceiver.h"
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
@@ -41,6 +42,7 @@ void CreateFactories() {
 
 void CreateHardware() {
   HDLC::traceSwitch(&traces.signalling.hdlc);
+  Hardware::DSProcReceiverService::traceSwitch(&traces.signalling.events);
   HwMux::instance();
 }
 

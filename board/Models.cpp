@@ -1,3 +1,5 @@
+#include "board/Dsp.h"
+#include "board/Dtmf.h"
 #include "board/Hal.h"
 #include "board/Mcc.h"
 #include "board/StandIn.h"
@@ -9,6 +11,8 @@ namespace Board {
 void registerModels(StandIn& board) {
   board.add(std::make_unique<Hal>(board));
   board.add(std::make_unique<Mcc>(board));
+  board.add(std::make_unique<Dtmf>(board));
+  board.add(std::make_unique<Dsp>(board));
 }
 
 }  // namespace Board

@@ -50,6 +50,13 @@ struct rtp_attach_session_params {
   int32_t pid_rtp;
 };
 
+// An event of an RTP session, 12 bytes; type 1 is packet detection.
+struct rtp_event {
+  uint32_t type;
+  uint32_t value;
+  uint32_t timeout;
+};
+
 static_assert(sizeof(rtp_connection_params) == 44, "rtp_connection_params");
 static_assert(offsetof(rtp_connection_params, rx_pt) == 14, "rx_pt");
 static_assert(offsetof(rtp_connection_params, tx_pt) == 16, "tx_pt");
@@ -60,3 +67,4 @@ static_assert(sizeof(rtp_channel_info) == 12, "rtp_channel_info");
 static_assert(sizeof(rtp_ext_init_params) == 20, "rtp_ext_init_params");
 static_assert(sizeof(rtp_ext_attach_session_params) == 8, "rtp_ext_attach_session_params");
 static_assert(sizeof(rtp_attach_session_params) == 8, "rtp_attach_session_params");
+static_assert(sizeof(rtp_event) == 12, "rtp_event");

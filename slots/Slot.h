@@ -26,6 +26,15 @@
 
 class SlotFactory;
 class Slots;
+namespace Hardware {
+struct TonecParams;
+struct DSProcVADEvent;
+struct DSProcSDEvent;
+}  // namespace Hardware
+struct dsproc_tone_event;
+struct dsproc_flags_event;
+struct dsproc_bss_event;
+struct rtp_event;
 
 class Slot {
  public:
@@ -112,6 +121,17 @@ class Slot {
   void OnProtoLemzEvent(const LEMZGW::ProtoLemzPackets& p);
   void OnSDEvent(const LGCP::SDEvent& e);
   void OnRtpEvent(const LGCP::RtpEvent& e);
+
+  // ---- DSP and RTP engine events as signals (slots/SlotEvents.cpp) -------
+  // A record that carries nothing to report is dropped with a line.
+  void processTonecEvent(Hardware::TonecParams const& p);
+  void processToneGenEvent();
+  void processToneFltEvent(dsproc_tone_event const* e);
+  void processVADEvent(Hardware::DSProcVADEvent const& e);
+  void processFlagsEvent(dsproc_flags_event const* e);
+  void processBSSEvent(dsproc_bss_event const* e);
+  void processSDEvent(Hardware::DSProcSDEvent const& e);
+  void processRtpEvent(rtp_event const& e);
 
   // ---- destruction ---------------------------------------------------------
   // IBeforeDestroy(), and on true the slot leaves its factory's list.

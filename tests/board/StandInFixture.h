@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstring>
 #include <string>
 
 #include "board/StandIn.h"
@@ -27,6 +28,15 @@ inline Board::StandIn& useStandIn() {
   Root::reload();
   Device::reload();
   return Board::StandIn::instance();
+}
+
+// Whether records written out by hand in host order (least significant
+// byte first) are this machine's.
+inline bool littleEndian() {
+  const uint16_t one = 1;
+  uint8_t b;
+  std::memcpy(&b, &one, 1);
+  return b == 1;
 }
 
 // A record of big-endian words.

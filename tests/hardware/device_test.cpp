@@ -219,7 +219,7 @@ TEST_F(StandInTest, DescriptorZeroIsAnOpenDevice) {
 }
 
 TEST_F(StandInTest, UnmodelledDevicesAndInjectedOpenFailures) {
-  EXPECT_EQ(Device::open("/dev/dtmf", O_RDONLY | O_NONBLOCK), -1);
+  EXPECT_EQ(Device::open("/dev/no-such-driver", O_RDONLY | O_NONBLOCK), -1);
   EXPECT_EQ(errno, ENOENT);
   board().failOpen("/dev/hal", EACCES, true);
   EXPECT_EQ(Device::open("/dev/hal", O_RDWR), -1);
