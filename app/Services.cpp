@@ -10,15 +10,19 @@
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
+#include "slots/EchoSlot.h"
+#include "slots/ExtSlot.h"
+#include "slots/MapSlot.h"
+#include "slots/MccSlot.h"
 #include "slots/Slots.h"
 #include "slots/TrunkSlot.h"
 
 #include <iostream>
 
-// The board control services and the slot kinds other than the trunks are
-// not part of this build. Each step below names, in order, the calls it
-// makes once they are; a control service that does not exist is simply not
-// bound.
+// The board control services and the slot kinds other than the trunks, the
+// bus channels and the MCC data channels are not part of this build. Each
+// step below names, in order, the calls it makes once they are; a control
+// service that does not exist is simply not bound.
 
 namespace Services {
 
@@ -38,6 +42,10 @@ void CreateFactories() {
   //   VoiceFactory, T38SoftFactory, IsdnFactory, RtpLEMZFactory,
   //   RtpED137Factory, HdlcSlotFactory
   // each by its instance().
+  MapFactory::instance();
+  ExtFactory::instance();
+  MccFactory::instance();
+  EchoFactory::instance();
 }
 
 void CreateHardware() {

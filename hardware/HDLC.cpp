@@ -8,6 +8,7 @@
 
 #include "hardware/Device.h"
 #include "hardware/HwMux.h"
+#include "hardware/MccRequests.h"
 #include "log/Ext.h"
 #include "runtime/Fd.h"
 
@@ -76,13 +77,7 @@ bool HDLC::activate() {
   // duplicate of its own.
   Fd owned(fd);
 
-  uint8_t rec[20];
-  Device::putBE32(rec, type);
-  Device::putBE32(rec + 4, kRxPacketSize);
-  Device::putBE32(rec + 8, 0);
-  Device::putBE32(rec + 12, kRxThreshold);
-  Device::putBE32(rec + 16, kTxThreshold);
-  if (Device::requestRecord(fd, kAllocate, rec, sizeof rec) < 0) {
+  if (MccAllocate(fd, type, kRxPacketSize, kRxThreshold, kTxThreshold) < 0) {
     Errno e;
     std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << e << std::endl;
     return false;

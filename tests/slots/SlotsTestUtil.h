@@ -5,10 +5,11 @@
 // spends its pause without waiting. Commands go in as value notation and
 // everything the controller receives comes back as one line per message.
 //
-// A probe kind stands for the slot kinds still to come: it is made from the
-// `ext` parameters (transmit channel 8192 + transmitter, receive channel
-// 8192 + receiver, a negative number for no stream), behaves as the test
-// sets it up, and records every hook the framework calls.
+// A probe kind stands for slot kinds of every shape: in a test program
+// without the ext slots' own factory, it is made from the `ext` parameters
+// (transmit channel 8192 + transmitter, receive channel 8192 + receiver, a
+// negative number for no stream), behaves as the test sets it up, and
+// records every hook the framework calls.
 #include <gtest/gtest.h>
 
 #include <memory>

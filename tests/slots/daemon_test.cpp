@@ -113,4 +113,54 @@ TEST_F(SlotDaemonTest, SighupReportsTheResourcesToTheController) {
   EXPECT_EQ(got[0].rfind("{ pdu signal : query : { boardMajor 0, boardMinor 0, rtp-g729 0,", 0), 0u) << got[0];
 }
 
+TEST_F(SlotDaemonTest, BusChannelsAndMccDataChannels) {
+  Controller c(port);
+  std::vector<std::string> got = c.send("{ seq 1, pdu command : query : NULL }\n", 1, "pdu signal : query");
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_NE(got[1].find("mcc-data 32, mcc-bri 16, mcc-trans 64, echoBus { },"), std::string::npos) << got[1];
+
+  // A map slot both ways on the shared buses, joined to a trunk time-slot.
+  c.send(trunk(5, 2, 5, 2) + "\n", 1, "receiver");
+  EXPECT_EQ(c.send(cmd(6, "create : map : { transmitter { bus 1, channel 3 }, receiver { bus 0, channel 5 } }", 3) +
+                       "\n",
+                   1, "transmitter"),
+            (std::vector<std::string>{ok(6, 3), stream(6, "receiver", 8197), stream(6, "transmitter", 8323)}));
+  EXPECT_EQ(c.send(cmd(5, "connect : 6", 4) + "\n" + cmd(6, "connect : 5", 5) + "\n", 2),
+            (std::vector<std::string>{ok(5, 4), ok(6, 5)}));
+  EXPECT_EQ(app_test::qvboard(root.dir(), "hal channel 8197"), "8197 listen 69 seen 0xFF\n");
+  EXPECT_EQ(app_test::qvboard(root.dir(), "hal channel 69"), "69 listen 8323 seen 0xFF\n");
+
+  // A newer map slot takes the receive channel: the old one goes, its
+  // receive channel disabled and the trunk left without its source.
+  EXPECT_EQ(c.send(cmd(7, "create : map : { receiver { bus 0, channel 5 } }", 6) + "\n", 1, "receiver"),
+            (std::vector<std::string>{ok(7, 6), stream(7, "receiver", 8197)}));
+  EXPECT_TRUE(daemon->waitErr("map-slot: two slots require the same ipc-slot, remove old.\n"
+                              "new slot na:map <-> old slot 06:map\n"));
+  EXPECT_EQ(app_test::qvboard(root.dir(), "hal channel 69"), "69 drive 0xD5 seen 0xD5\n");
+  EXPECT_EQ(app_test::qvboard(root.dir(), "hal channel 8197"), "8197 disabled seen 0xFF\n");
+
+  // One channel both ways: answered, and the daemon lives on.
+  EXPECT_EQ(c.send(cmd(8, "create : map : { transmitter { bus 2, channel 1 }, receiver { bus 2, channel 1 } }", 7) +
+                       "\n" + cmd(6, "destroy : NULL", 8) + "\n",
+                   2, "slotNotExists"),
+            (std::vector<std::string>{ok(8, 7), stream(8, "receiver", 8449), stream(8, "transmitter", 8449),
+                                      err(6, "slotNotExists", 8)}));
+
+  // An MCC data channel: what the board receives comes to the controller,
+  // what the controller sends goes out on the channel.
+  EXPECT_EQ(c.send(cmd(9, "create : mcc : { type data, mode standard }", 9) + "\n"), std::vector<std::string>{ok(9, 9)});
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mcc list").rfind("16384 s", 0), 0u);
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mcc inject 16384 7E0102FF"), "");
+  EXPECT_EQ(c.read(0, "userData"), std::vector<std::string>{"{ slot 9, pdu signal : userData : '7e 01 02 ff'H }"});
+  EXPECT_EQ(c.send(cmd(9, "userData : '0A0B0C'H", 10) + "\n"), std::vector<std::string>{ok(9, 10)});
+  EXPECT_TRUE(app_test::waitUntil([&] { return app_test::qvboard(root.dir(), "mcc captured 16384") == "0A0B0C\n"; }));
+
+  // No channel left of the type: refused.
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mcc pool data 1"), "");
+  EXPECT_EQ(c.send(cmd(10, "create : mcc : { type data, mode standard }", 11) + "\n"),
+            std::vector<std::string>{err(10, "insufficientResources", 11)});
+  EXPECT_TRUE(daemon->waitErr("mcc: MCC_ALLOCATE fail: No space left on device\n"));
+  EXPECT_EQ(c.finish(), 0);
+}
+
 }  // namespace
