@@ -16,8 +16,6 @@ constexpr int kHeaderBytes = 2;
 // A packet without features still carries two zero bytes after its header.
 constexpr int kEmptyPacketBytes = 4;
 
-uint32_t bit(unsigned long v) { return uint32_t(v & 1); }
-
 template <typename Value>
 int add(r2s_proto* p, unsigned long kind, const Value* v) {
   if (!p || !v || p->count >= R2S_MAX_FEATURES) return 0;
