@@ -10,6 +10,7 @@
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
+#include "rtp/RtpFactory.h"
 #include "slots/EchoSlot.h"
 #include "slots/ExtSlot.h"
 #include "slots/MapSlot.h"
@@ -43,6 +44,7 @@ void CreateFactories() {
   //   RtpED137Factory, HdlcSlotFactory
   // each by its instance().
   MapFactory::instance();
+  RtpFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();

@@ -2,7 +2,9 @@
 #include "board/Dtmf.h"
 #include "board/Hal.h"
 #include "board/Mcc.h"
+#include "board/Rtp.h"
 #include "board/StandIn.h"
+#include "board/Voice.h"
 
 namespace Board {
 
@@ -13,6 +15,8 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<Mcc>(board));
   board.add(std::make_unique<Dtmf>(board));
   board.add(std::make_unique<Dsp>(board));
+  board.add(std::make_unique<Rtp>(board));
+  board.add(std::make_unique<Voice>(board));
 }
 
 }  // namespace Board

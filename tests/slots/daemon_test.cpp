@@ -2,53 +2,17 @@
 // driven by qvctl over loopback, its switch read back through qvboard
 // while the controller is still connected.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <algorithm>
 #include <cstdio>
 
+#include "DaemonController.h"
 #include "Messages.h"
-#include "DaemonProcess.h"
-#include "control/ControlTestUtil.h"
-#include "control/QvctlTestUtil.h"
 
 using namespace slots_test;
-using app_test::DaemonProcess;
-using app_test::TestRoot;
-using qvctl_test::QvctlSession;
 
 namespace {
 
-// What the controller hears of the slots: the board's power reports of a
-// new connection left out.
-std::vector<std::string> slotsOnly(std::vector<std::string> got) {
-  got.erase(std::remove_if(got.begin(), got.end(),
-                           [](const std::string& m) { return m.find("pdu signal : power") != std::string::npos; }),
-            got.end());
-  return got;
-}
-
-// A controller that hears only the slots.
-struct Controller : QvctlSession {
-  using QvctlSession::QvctlSession;
-  std::vector<std::string> send(const std::string& text, size_t answers = 1, const std::string& until = "") {
-    return slotsOnly(QvctlSession::send(text, answers, until));
-  }
-  std::vector<std::string> read(size_t answers, const std::string& until) {
-    return slotsOnly(QvctlSession::read(answers, until));
-  }
-};
-
-struct SlotDaemonTest : ::testing::Test {
-  void SetUp() override {
-    ::setenv("QUORVAD_BOARD", "standin", 1);
-    port = ctl_test::free_port();
-    daemon.reset(new DaemonProcess(root, {"--port", std::to_string(port)}));
-    ASSERT_TRUE(daemon->waitStarted()) << daemon->err();
-    ASSERT_TRUE(app_test::waitUntil([&] { return qvctl_test::listening(port); }));
-  }
-  void TearDown() override { ::unsetenv("QUORVAD_BOARD"); }
-
+struct SlotDaemonTest : DaemonTest {
   std::vector<std::string> run(const std::string& input) {
     Controller s(port);
     size_t n = 0;
@@ -57,10 +21,6 @@ struct SlotDaemonTest : ::testing::Test {
     EXPECT_EQ(s.finish(), 0);
     return got;
   }
-
-  TestRoot root;
-  int port = 0;
-  std::unique_ptr<DaemonProcess> daemon;
 };
 
 TEST_F(SlotDaemonTest, TheMainRoad) {
@@ -110,7 +70,7 @@ TEST_F(SlotDaemonTest, SighupReportsTheResourcesToTheController) {
   daemon->signal(SIGHUP);
   const std::vector<std::string> got = c.read(0, "pdu signal : query");
   ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].rfind("{ pdu signal : query : { boardMajor 0, boardMinor 0, rtp-g729 0,", 0), 0u) << got[0];
+  EXPECT_EQ(got[0].rfind("{ pdu signal : query : { boardMajor 0, boardMinor 0, rtp-g729 32,", 0), 0u) << got[0];
 }
 
 TEST_F(SlotDaemonTest, BusChannelsAndMccDataChannels) {
