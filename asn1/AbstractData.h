@@ -11,7 +11,9 @@
 #ifndef QV_ASN1_ABSTRACTDATA_H
 #define QV_ASN1_ABSTRACTDATA_H
 
+#include <cstddef>
 #include <iosfwd>
+#include <new>
 #include <string>
 
 namespace ASN1 {
@@ -35,9 +37,95 @@ enum ConstraintType {
 struct EmptyConstraint {};
 
 namespace detail {
-// Empty allocation base: values use the ordinary global allocator.
+// Empty allocation base; every value takes its memory from the node pool
+// through AbstractData's own operator new.
 template <class T>
 class Allocator {};
+
+// The node pool: a per-thread cache of heap blocks of up to 512 octets in
+// sizes of 16, so building and dropping a decoded message costs no heap
+// call once the cache is warm. A block may be released on any thread (it
+// joins that thread's cache). Each size keeps at most `keep` blocks and
+// hands any more back to the heap, and a thread's cache is emptied when the
+// thread ends, so values passed between threads cost no memory for good.
+// Builds with AddressSanitizer take every block from the heap, so that a
+// use after free is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define QV_ASN1_HEAP_NODES 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QV_ASN1_HEAP_NODES 1
+#endif
+#endif
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+// Trivially constructed, so a thread reaches its cache without a guard.
+struct NodePool {
+  static constexpr std::size_t grain = 16;
+  static constexpr std::size_t classes = 32;
+  static constexpr unsigned keep = 1024;
+  FreeBlock* free[classes];
+  // Blocks each list may still take: 0 until the thread's emptying at its
+  // end is arranged, and again once the thread is ending.
+  unsigned room[classes];
+  bool open;
+  bool closed;
+};
+extern __thread NodePool nodePool;
+
+// The paths that leave the cache: a new block, one the cache does not take.
+void* allocateFresh(std::size_t size);
+void releaseSlow(void* block, std::size_t size) noexcept;
+
+inline void* allocateNode(std::size_t size) {
+#ifdef QV_ASN1_HEAP_NODES
+  return ::operator new(size);
+#else
+  std::size_t c = (size - 1) / NodePool::grain;  // size 0 wraps to the slow path
+  if (c < NodePool::classes) {
+    if (FreeBlock* b = nodePool.free[c]) {
+      nodePool.free[c] = b->next;
+      ++nodePool.room[c];
+      return b;
+    }
+  }
+  return allocateFresh(size);
+#endif
+}
+
+inline void releaseNode(void* block, std::size_t size) noexcept {
+#ifdef QV_ASN1_HEAP_NODES
+  (void)size;
+  ::operator delete(block);
+#else
+  std::size_t c = size == 0 ? 0 : (size - 1) / NodePool::grain;
+  if (block == nullptr || c >= NodePool::classes || nodePool.room[c] == 0) {
+    releaseSlow(block, size);
+    return;
+  }
+  FreeBlock* b = static_cast<FreeBlock*>(block);
+  b->next = nodePool.free[c];
+  nodePool.free[c] = b;
+  --nodePool.room[c];
+#endif
+}
+
+// A standard allocator over the node pool, for the containers inside values.
+template <class T>
+struct NodeAllocator {
+  typedef T value_type;
+  NodeAllocator() noexcept {}
+  template <class U>
+  NodeAllocator(NodeAllocator<U> const&) noexcept {}
+  T* allocate(std::size_t n) { return static_cast<T*>(allocateNode(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t n) noexcept { releaseNode(p, n * sizeof(T)); }
+  template <class U>
+  bool operator==(NodeAllocator<U> const&) const noexcept { return true; }
+  template <class U>
+  bool operator!=(NodeAllocator<U> const&) const noexcept { return false; }
+};
 }  // namespace detail
 
 // Tag word: class bits of a BER identifier octet shifted left by 16, or-ed
@@ -70,9 +158,20 @@ class AbstractData {
   AbstractData(AbstractData const& other) : info_(other.info_) {}
   virtual ~AbstractData() {}
 
+  // Every value lives in the node pool; a deleting destructor hands back
+  // the size of the value's own class.
+  static void* operator new(std::size_t size) { return detail::allocateNode(size); }
+  static void operator delete(void* block, std::size_t size) noexcept { detail::releaseNode(block, size); }
+  static void* operator new(std::size_t, void* where) noexcept { return where; }
+  static void operator delete(void*, void*) noexcept {}
+
   // A new default value of the record's type, owned by the caller; null for
   // a null record or a record without a create function.
-  static AbstractData* create(void const* info);
+  static AbstractData* create(void const* info) {
+    if (info == nullptr) return nullptr;
+    CreateFun f = static_cast<InfoType const*>(info)->create;
+    return f != nullptr ? f(info) : nullptr;
+  }
 
   AbstractData* clone() const { return do_clone(); }
   // `other` must be of the same type (same class and record).

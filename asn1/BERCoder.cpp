@@ -134,7 +134,7 @@ bool BEREncoder::do_visit(ENUMERATED const& v) {
 
 bool BEREncoder::do_visit(OBJECT_IDENTIFIER const& v) {
   std::vector<char> contents;
-  v.encodeCommon(contents);
+  if (!v.encodeCommon(contents)) return false;
   encodeHeader(v);
   encodeBlock(contents.data(), static_cast<unsigned>(contents.size()));
   return true;
@@ -244,7 +244,7 @@ bool DataLengthCounter::do_visit(ENUMERATED const& v) {
 
 bool DataLengthCounter::do_visit(OBJECT_IDENTIFIER const& v) {
   std::vector<char> contents;
-  v.encodeCommon(contents);
+  if (!v.encodeCommon(contents)) return false;
   length += static_cast<unsigned>(contents.size());
   return true;
 }

@@ -9,25 +9,25 @@ namespace ASN1 {
 
 // ---- SEQUENCE::BitMap
 
-void SEQUENCE::BitMap::resize(unsigned bits) {
-  bitData.resize((static_cast<std::size_t>(bits) + 7) / 8, 0);
-  // Bits dropped from a kept byte must not come back on a later growth.
-  if (bits % 8 != 0) bitData.back() = static_cast<char>(bitData.back() & (0xFF00u >> (bits % 8)));
-  totalBits = bits;
+void SEQUENCE::BitMap::Bytes::resizeAcross(std::size_t n) {
+  std::size_t const small = sizeof local_;
+  if (n <= small) {
+    if (count_ > small) std::copy(heap_.begin(), heap_.begin() + static_cast<std::ptrdiff_t>(n), local_);
+    if (n > count_) std::fill(local_ + count_, local_ + n, 0);
+    heap_.clear();
+  } else {
+    if (count_ <= small) heap_.assign(local_, local_ + count_);
+    heap_.resize(n, 0);
+  }
+  count_ = n;
 }
 
-bool SEQUENCE::BitMap::operator[](unsigned i) const {
-  if (i >= totalBits) return false;
-  return (static_cast<unsigned char>(bitData[i / 8]) & (0x80u >> (i % 8))) != 0;
+void SEQUENCE::BitMap::Bytes::swap(Bytes& other) {
+  std::swap(count_, other.count_);
+  std::swap(local_, other.local_);
+  heap_.swap(other.heap_);
 }
 
-void SEQUENCE::BitMap::set(unsigned i) {
-  if (i < totalBits) bitData[i / 8] = static_cast<char>(bitData[i / 8] | (0x80u >> (i % 8)));
-}
-
-void SEQUENCE::BitMap::clear(unsigned i) {
-  if (i < totalBits) bitData[i / 8] = static_cast<char>(bitData[i / 8] & ~(0x80u >> (i % 8)));
-}
 
 void SEQUENCE::BitMap::swap(BitMap& other) {
   std::swap(totalBits, other.totalBits);
@@ -36,7 +36,8 @@ void SEQUENCE::BitMap::swap(BitMap& other) {
 
 // ---- SEQUENCE::FieldVector
 
-SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : std::vector<AbstractData*>() {
+SEQUENCE::FieldVector::FieldVector(FieldVector const& other)
+    : std::vector<AbstractData*, detail::NodeAllocator<AbstractData*> >() {
   reserve(other.size());
   try {
     for (AbstractData const* f : other) push_back(f != nullptr ? f->clone() : nullptr);
@@ -55,10 +56,12 @@ SEQUENCE::FieldVector::~FieldVector() {
 
 AbstractData* SEQUENCE::create(void const* info) { return new SEQUENCE(info); }
 
-SEQUENCE::SEQUENCE(void const* info) : AbstractData(info) {
+SEQUENCE::SEQUENCE(void const* info)
+    : AbstractData(info),
+      fields(static_cast<std::size_t>(static_cast<InfoType const*>(info)->numFields) +
+             static_cast<InfoType const*>(info)->knownExtensions) {
   InfoType const* i = this->info();
-  fields.resize(static_cast<std::size_t>(i->numFields) + i->knownExtensions, nullptr);
-  optionalFields.resize(i->numOptional);
+  if (i->numOptional != 0) optionalFields.resize(i->numOptional);
   for (unsigned k = 0; k < i->numFields; ++k) {
     if (i->fieldIds[k] == -1) fields[k] = AbstractData::create(i->fieldInfos[k]);
   }
@@ -109,10 +112,6 @@ int SEQUENCE::tagMode() const {
   return i->tags == &defaultTag ? 2 : 1;
 }
 
-bool SEQUENCE::hasOptionalField(unsigned optionalIndex) const {
-  if (optionalIndex < optionalFields.size()) return optionalFields[optionalIndex];
-  return extensionFields[optionalIndex - optionalFields.size()];
-}
 
 void SEQUENCE::includeOptionalField(unsigned optionalIndex, unsigned fieldIndex) {
   if (fields[fieldIndex] == nullptr) fields[fieldIndex] = AbstractData::create(info()->fieldInfos[fieldIndex]);

@@ -6,6 +6,7 @@
 #define QV_ASN1_CONSTRUCTED_H
 
 #include <boost/cast.hpp>
+#include <algorithm>
 #include <boost/iterator/iterator_adaptor.hpp>
 #include <vector>
 
@@ -37,23 +38,79 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
    public:
     BitMap() : totalBits(0) {}
     unsigned size() const { return totalBits; }
-    void resize(unsigned bits);
-    bool operator[](unsigned i) const;
-    void set(unsigned i);    // no effect at or beyond size()
-    void clear(unsigned i);  // no effect at or beyond size()
+    void resize(unsigned bits) {
+      bitData.resize((static_cast<std::size_t>(bits) + 7) / 8);
+      // Bits dropped from a kept byte must not come back on a later growth.
+      if (bits % 8 != 0) bitData.back() = static_cast<char>(bitData.back() & (0xFF00u >> (bits % 8)));
+      totalBits = bits;
+    }
+    bool operator[](unsigned i) const {
+      return i < totalBits && (static_cast<unsigned char>(bitData[i / 8]) & (0x80u >> (i % 8))) != 0;
+    }
+    // No effect at or beyond size().
+    void set(unsigned i) {
+      if (i < totalBits) bitData[i / 8] = static_cast<char>(bitData[i / 8] | (0x80u >> (i % 8)));
+    }
+    void clear(unsigned i) {
+      if (i < totalBits) bitData[i / 8] = static_cast<char>(bitData[i / 8] & ~(0x80u >> (i % 8)));
+    }
     void swap(BitMap& other);
-    std::vector<char> const& bytes() const { return bitData; }
-    std::vector<char>& bytes() { return bitData; }
+    // The octets of the map: up to 8 held in place, more in the node pool.
+    class Bytes {
+     public:
+      Bytes() : count_(0), local_() {}
+      Bytes(Bytes const& other) : count_(0), local_() { *this = other; }
+      Bytes& operator=(Bytes const& other) {
+        if (this != &other) {
+          resize(0);
+          resize(other.count_);
+          std::copy(other.begin(), other.end(), begin());
+        }
+        return *this;
+      }
+      std::size_t size() const { return count_; }
+      char* data() { return count_ <= sizeof local_ ? local_ : heap_.data(); }
+      char const* data() const { return count_ <= sizeof local_ ? local_ : heap_.data(); }
+      char* begin() { return data(); }
+      char* end() { return data() + count_; }
+      char const* begin() const { return data(); }
+      char const* end() const { return data() + count_; }
+      char& operator[](std::size_t i) { return data()[i]; }
+      char operator[](std::size_t i) const { return data()[i]; }
+      char& back() { return data()[count_ - 1]; }
+      // New octets are 0.
+      void resize(std::size_t n) {
+        if (n <= sizeof local_ && count_ <= sizeof local_) {
+          for (std::size_t i = count_; i < n; ++i) local_[i] = 0;
+          count_ = n;
+          return;
+        }
+        resizeAcross(n);
+      }
+      void swap(Bytes& other);
+
+     private:
+      void resizeAcross(std::size_t n);
+
+      std::size_t count_;
+      char local_[8];
+      std::vector<char, detail::NodeAllocator<char> > heap_;
+    };
+    Bytes const& bytes() const { return bitData; }
+    Bytes& bytes() { return bitData; }
 
    private:
     unsigned totalBits;
-    std::vector<char> bitData;
+    Bytes bitData;
   };
 
   // One owned slot per field; a slot may be null.
-  class FieldVector : public std::vector<AbstractData*> {
+  class FieldVector : public std::vector<AbstractData*, detail::NodeAllocator<AbstractData*> > {
    public:
     FieldVector() {}
+    // n empty slots.
+    explicit FieldVector(std::size_t n)
+        : std::vector<AbstractData*, detail::NodeAllocator<AbstractData*> >(n, nullptr) {}
     FieldVector(FieldVector const& other);
     FieldVector& operator=(FieldVector const&) = delete;
     ~FieldVector();
@@ -81,7 +138,10 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
 
   // Optional indexes below the optional field count address the root's
   // optional fields, the ones above the extension additions.
-  bool hasOptionalField(unsigned optionalIndex) const;
+  bool hasOptionalField(unsigned optionalIndex) const {
+    if (optionalIndex < optionalFields.size()) return optionalFields[optionalIndex];
+    return extensionFields[optionalIndex - optionalFields.size()];
+  }
   void includeOptionalField(unsigned optionalIndex, unsigned fieldIndex);
   void removeOptionalField(unsigned optionalIndex);
 
@@ -215,7 +275,7 @@ class SEQUENCE_OF_Base : public ConstrainedObject, detail::Allocator<SEQUENCE_OF
     ConstrainedObject::InfoType constraint;  // bounds the element count
     void const* elementInfo;
   };
-  typedef std::vector<AbstractData*> Container;
+  typedef std::vector<AbstractData*, detail::NodeAllocator<AbstractData*> > Container;
   typedef Container::iterator iterator;
   typedef Container::const_iterator const_iterator;
 

@@ -13,10 +13,6 @@ namespace ASN1 {
 PERDecoder::PERDecoder(char const* begin, char const* end, CoderEnv* env, bool aligned)
     : Visitor(env), pos_(begin), end_(end), unread_(8), aligned_(aligned) {}
 
-uint64_t PERDecoder::bitsLeft() const {
-  if (pos_ >= end_) return 0;
-  return octetsLeft() * 8 + unread_ - 8;
-}
 
 unsigned PERDecoder::getBitsLeft() const {
   uint64_t n = bitsLeft();
@@ -81,8 +77,8 @@ bool PERDecoder::decodeMultiBit(unsigned bits, unsigned& value) {
   return true;
 }
 
-bool PERDecoder::decodeBitMap(std::vector<char>& map, unsigned bits) {
-  if (map.size() < (uint64_t{bits} + 7) / 8) return false;
+bool PERDecoder::decodeBitMap(char* map, std::size_t size, unsigned bits) {
+  if (size < (uint64_t{bits} + 7) / 8) return false;
   unsigned whole = bits / 8;
   unsigned v = 0;
   for (unsigned i = 0; i < whole; ++i) {
@@ -151,14 +147,12 @@ int PERDecoder::decodeLength(unsigned lower, unsigned upper, unsigned& length) {
   if (upper <= 65535) return decodeUnsigned(lower, upper, length);
   byteAlign();
   if (atEnd()) return -1;
-  unsigned first = 0;
-  if (!decodeMultiBit(8, first)) return -1;
+  unsigned first = static_cast<unsigned char>(*pos_++);
   if ((first & 0x80) == 0) {
     n = first;
   } else if ((first & 0x40) == 0) {
-    unsigned second = 0;
-    if (!decodeMultiBit(8, second)) return -1;
-    n = ((first & 0x3F) << 8) | second;
+    if (atEnd()) return -1;
+    n = ((first & 0x3F) << 8) | static_cast<unsigned char>(*pos_++);
   } else {
     return -1;  // fragments are never written
   }
@@ -231,9 +225,16 @@ bool PERDecoder::do_visit(INTEGER& v) {
     v.setValue(static_cast<int>(static_cast<uint32_t>(x)));
     return true;
   }
+  // An aligned octet count, then the octets: the one-octet count is read
+  // here, any other form by decodeLength.
   unsigned k = 0, bits = 0;
-  if (decodeLength(0, kNoUpperBound, k) < 0 || k > 4) return false;
-  if (!decodeMultiBit(8 * k, bits)) return false;
+  byteAlign();
+  if (pos_ < end_ && (static_cast<unsigned char>(*pos_) & 0x80) == 0)
+    k = static_cast<unsigned char>(*pos_++);
+  else if (decodeLength(0, kNoUpperBound, k) < 0)
+    return false;
+  if (k > 4 || k > octetsLeft()) return false;
+  for (unsigned i = 0; i < k; ++i) bits = (bits << 8) | static_cast<unsigned char>(*pos_++);
   // The octets are the two's complement the encoder wrote. Only a
   // lower-bound-only type with a bound of 0 or more reads them unsigned.
   bool sign = type != PartiallyConstrained || v.getLowerLimit() < 0;
@@ -284,7 +285,7 @@ bool PERDecoder::do_visit(BIT_STRING& v) {
     if (bits % 8 != 0) data[n - 1] = static_cast<char>(data[n - 1] & (0xFF00u >> (bits % 8)));
     return true;
   }
-  return decodeBitMap(data, bits);
+  return decodeBitMap(data.data(), data.size(), bits);
 }
 
 bool PERDecoder::do_visit(OCTET_STRING& v) {
@@ -302,8 +303,8 @@ bool PERDecoder::do_visit(OCTET_STRING& v) {
   }
   byteAlign();
   if (n > octetsLeft()) return false;
-  v.resize(n);
-  decodeBlock(v.data(), n);
+  v.assign(pos_, pos_ + n);
+  pos_ += n;
   return true;
 }
 
@@ -466,7 +467,7 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& v) {
   unsigned optional = v.info()->numOptional;
   SEQUENCE::BitMap& map = v.optionalMap();
   if (map.size() != optional) map.resize(optional);
-  if (!decodeBitMap(map.bytes(), optional)) return StepFail;
+  if (!decodeBitMap(map.bytes().data(), map.bytes().size(), optional)) return StepFail;
   return extensions ? StepWithExtensions : StepRootsOnly;
 }
 
@@ -488,7 +489,7 @@ int PERDecoder::preVisitExtensions(SEQUENCE& v) {
   if (size > MaximumArraySize) return StepFail;
   SEQUENCE::BitMap& map = v.extensionMap();
   map.resize(static_cast<unsigned>(size));
-  if (!decodeBitMap(map.bytes(), map.size())) return StepFail;
+  if (!decodeBitMap(map.bytes().data(), map.bytes().size(), map.size())) return StepFail;
   return StepWithExtensions;
 }
 

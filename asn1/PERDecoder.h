@@ -47,8 +47,8 @@ class PERDecoder : public Visitor {
   // 0 when no bit is left (test atEnd() first to tell).
   int decodeSingleBit();
   bool decodeMultiBit(unsigned bits, unsigned& value);
-  // Fills `bits` bits of `map`, sized by the caller.
-  bool decodeBitMap(std::vector<char>& map, unsigned bits);
+  // Fills `bits` bits of the `size` octets of `map`.
+  bool decodeBitMap(char* map, std::size_t size, unsigned bits);
   // Aligns and copies up to n octets; answers how many were there.
   unsigned decodeBlock(char* dst, unsigned n);
 
@@ -86,7 +86,7 @@ class PERDecoder : public Visitor {
   bool visitUnknownExtensions(SEQUENCE& v) override;
 
  private:
-  uint64_t bitsLeft() const;
+  uint64_t bitsLeft() const { return pos_ < end_ ? octetsLeft() * 8 + unread_ - 8 : 0; }
   // Whole octets from the position to the end.
   uint64_t octetsLeft() const { return pos_ < end_ ? static_cast<uint64_t>(end_ - pos_) : 0; }
   // Reads an open type's length; `openEnd` is where its octets end. Fails

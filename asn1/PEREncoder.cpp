@@ -12,49 +12,47 @@
 
 namespace ASN1 {
 
-unsigned countBits64(uint64_t range) {
-  unsigned b = 0;
-  while (b < 64 && (uint64_t{1} << b) < range) ++b;
-  return b;
-}
-
 PEREncoder::PEREncoder(std::vector<char>& out, bool aligned) : out_(out), freeBits_(8), aligned_(aligned) {
   out_.clear();
   out_.reserve(256);
 }
 
+PEREncoder::PEREncoder(std::vector<char>& out, bool aligned, Append) : out_(out), freeBits_(8), aligned_(aligned) {}
+
 void PEREncoder::byteAlign() { freeBits_ = 8; }
 
-void PEREncoder::encodeSingleBit(bool bit) {
-  if (freeBits_ == 8) out_.push_back(0);
-  --freeBits_;
-  if (bit) out_.back() = static_cast<char>(out_.back() | (1u << freeBits_));
-  if (freeBits_ == 0) freeBits_ = 8;
-}
+void PEREncoder::encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
 
+// The bits already in the partly filled octet and the new ones are put
+// together in one word and stored as whole octets in one step.
 void PEREncoder::encodeMultiBit(unsigned value, unsigned bits) {
   if (bits == 0) return;
-  if (freeBits_ == 8) out_.push_back(0);
   if (bits < 32) value &= (1u << bits) - 1u;
-  if (freeBits_ > bits) {
+  if (freeBits_ != 8 && bits < freeBits_) {
     freeBits_ = static_cast<uint16_t>(freeBits_ - bits);
     out_.back() = static_cast<char>(out_.back() | (value << freeBits_));
     return;
   }
-  bits -= freeBits_;
-  out_.back() = static_cast<char>(out_.back() | (value >> bits));
-  freeBits_ = 8;
-  while (bits >= 8) {
-    bits -= 8;
-    out_.push_back(static_cast<char>(value >> bits));
+  uint64_t acc = value;
+  unsigned total = bits;
+  if (freeBits_ != 8) {
+    acc |= static_cast<uint64_t>(static_cast<unsigned char>(out_.back()) >> freeBits_) << bits;
+    total += 8u - freeBits_;
+    out_.pop_back();
   }
-  if (bits > 0) {
-    freeBits_ = static_cast<uint16_t>(8 - bits);
-    out_.push_back(static_cast<char>(value << freeBits_));
-  }
+  unsigned octets = (total + 7) / 8;
+  unsigned pad = octets * 8 - total;
+  acc <<= pad;
+  freeBits_ = static_cast<uint16_t>(pad == 0 ? 8 : pad);
+  for (unsigned i = octets; i-- > 0;) out_.push_back(static_cast<char>(acc >> (8 * i)));
 }
 
-void PEREncoder::encodeBitMap(std::vector<char> const& map, unsigned bits) {
+void PEREncoder::appendOctets(unsigned value, unsigned n) {
+  freeBits_ = 8;
+  for (unsigned i = n; i-- > 0;) out_.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+void PEREncoder::encodeBitMap(char const* map, unsigned bits) {
   unsigned whole = bits / 8;
   for (unsigned i = 0; i < whole; ++i) encodeMultiBit(static_cast<unsigned char>(map[i]), 8);
   unsigned rest = bits % 8;
@@ -89,12 +87,10 @@ bool PEREncoder::encodeWhole(int64_t value, int64_t lower, int64_t upper) {
     unsigned k = (countBits64(x + 1) + 7) / 8;
     if (k == 0) k = 1;
     if (!encodeLength(k, 1, (nb + 7) / 8)) return false;
-    byteAlign();
-    encodeMultiBit(static_cast<unsigned>(x), 8 * k);
+    appendOctets(static_cast<unsigned>(x), k);
     return true;
   }
-  byteAlign();
-  encodeMultiBit(static_cast<unsigned>(x), nb > 8 ? 16 : 8);
+  appendOctets(static_cast<unsigned>(x), nb > 8 ? 2 : 1);
   return true;
 }
 
@@ -107,11 +103,10 @@ bool PEREncoder::encodeLength(unsigned length, unsigned lower, unsigned upper) {
   if (upper <= 65535) return encodeWhole(length, lower, upper);
   // No fragments: a longer length could not be read back by any peer.
   if (length >= 16384) return false;
-  byteAlign();
   if (length <= 127)
-    encodeMultiBit(length, 8);
+    appendOctets(length, 1);
   else
-    encodeMultiBit(0x8000u | length, 16);
+    appendOctets(0x8000u | length, 2);
   return true;
 }
 
@@ -147,16 +142,38 @@ bool PEREncoder::encodeRawOpenType(char const* data, unsigned n) {
   return true;
 }
 
+// The value is written in place after the current octet and its length
+// slid in before it afterwards, so no second buffer is needed.
 bool PEREncoder::encodeAnyType(AbstractData const* value) {
-  std::vector<char> inner;
+  byteAlign();
+  std::size_t start = out_.size();
   if (value != nullptr) {
-    PEREncoder nested(inner, true);
-    if (!value->accept(nested)) return false;
-    if (inner.empty()) nested.encodeSingleBit(false);
-  } else {
-    inner.push_back(0);
+    PEREncoder nested(out_, true, Append());
+    if (!value->accept(nested)) {
+      out_.resize(start);
+      return false;
+    }
   }
-  return encodeRawOpenType(inner.data(), static_cast<unsigned>(inner.size()));
+  // An empty encoding travels as one zero octet.
+  if (out_.size() == start) out_.push_back(0);
+  std::size_t n = out_.size() - start;
+  // No fragments (see encodeLength).
+  if (n >= 16384) {
+    out_.resize(start);
+    return false;
+  }
+  char length[2];
+  std::size_t k = 1;
+  if (n <= 127) {
+    length[0] = static_cast<char>(n);
+  } else {
+    length[0] = static_cast<char>(0x80 | (n >> 8));
+    length[1] = static_cast<char>(n & 0xFF);
+    k = 2;
+  }
+  out_.insert(out_.begin() + static_cast<std::ptrdiff_t>(start), length, length + k);
+  byteAlign();
+  return true;
 }
 
 // ---- values
@@ -175,12 +192,11 @@ bool PEREncoder::do_visit(INTEGER const& v) {
     // another number (that form is read without a sign); refuse it.
     if (v.getConstraintType() == PartiallyConstrained && static_cast<int64_t>(v.getValue()) < v.getLowerLimit())
       return false;
-    int64_t s = v.getValue();
-    unsigned bits = s == 0 ? 1 : s > 0 ? countBits64(static_cast<uint64_t>(s) + 1) + 1 : countBits64(static_cast<uint64_t>(-s)) + 1;
-    unsigned k = (bits + 7) / 8;
-    if (!encodeLength(k, 0, kNoUpperBound)) return false;
-    byteAlign();
-    encodeMultiBit(static_cast<unsigned>(v.getValue()), 8 * k);
+    // The fewest octets of the two's complement, after their count.
+    int s = v.getValue();
+    unsigned k = s >= -128 && s <= 127 ? 1 : s >= -32768 && s <= 32767 ? 2 : s >= -8388608 && s <= 8388607 ? 3 : 4;
+    appendOctets(k, 1);
+    appendOctets(static_cast<unsigned>(s), k);
     return true;
   }
   int64_t lower, upper;
@@ -203,8 +219,7 @@ bool PEREncoder::do_visit(ENUMERATED const& v) {
 
 bool PEREncoder::do_visit(OBJECT_IDENTIFIER const& v) {
   std::vector<char> contents;
-  v.encodeCommon(contents);
-  if (contents.size() > 255) return false;
+  if (!v.encodeCommon(contents) || contents.size() > 255) return false;
   unsigned k = static_cast<unsigned>(contents.size());
   if (!encodeLength(k, 0, 255)) return false;
   encodeBlock(contents.data(), k);
@@ -218,7 +233,7 @@ bool PEREncoder::do_visit(BIT_STRING const& v) {
   if (bits > 16 && aligned_)
     encodeBlock(v.getData().data(), (bits + 7) / 8);
   else
-    encodeBitMap(v.getData(), bits);
+    encodeBitMap(v.getData().data(), bits);
   return true;
 }
 
@@ -335,7 +350,7 @@ bool PEREncoder::preVisitExtensionRoots(SEQUENCE const& v) {
   if (v.extendable()) encodeSingleBit(hasKnownExtension(v));
   unsigned optional = v.info()->numOptional;
   if (v.optionalMap().size() != optional) return false;
-  encodeBitMap(v.optionalMap().bytes(), optional);
+  encodeBitMap(v.optionalMap().bytes().data(), optional);
   return true;
 }
 
@@ -353,12 +368,12 @@ bool PEREncoder::preVisitExtensions(SEQUENCE const& v) {
   unsigned known = v.info()->knownExtensions;
   encodeSmallUnsigned(map.size() - 1);
   if (map.size() <= known) {
-    encodeBitMap(map.bytes(), map.size());
+    encodeBitMap(map.bytes().data(), map.size());
     return true;
   }
-  std::vector<char> bits(map.bytes());
+  std::vector<char> bits(map.bytes().begin(), map.bytes().end());
   for (unsigned j = known; j < map.size(); ++j) bits[j / 8] = static_cast<char>(bits[j / 8] & ~(0x80u >> (j % 8)));
-  encodeBitMap(bits, map.size());
+  encodeBitMap(bits.data(), map.size());
   return true;
 }
 
@@ -369,12 +384,22 @@ bool PEREncoder::visitKnownExtension(SEQUENCE const& v, int index) {
 
 // ---- entry point
 
+namespace {
+// The vector behind a back inserter, so that the encoder writes into the
+// caller's buffer itself rather than into a copy.
+struct InsertTarget : CoderEnv::OutputIterator {
+  explicit InsertTarget(CoderEnv::OutputIterator it) : CoderEnv::OutputIterator(it) {}
+  std::vector<char>& vector() const { return *container; }
+};
+}  // namespace
+
 bool CoderEnv::encodePER(AbstractData const& value, OutputIterator out) {
-  std::vector<char> octets;
-  PEREncoder encoder(octets, true);
-  if (!value.accept(encoder)) return false;
-  std::copy(octets.begin(), octets.end(), out);
-  return true;
+  std::vector<char>& octets = InsertTarget(out).vector();
+  std::size_t start = octets.size();
+  PEREncoder encoder(octets, true, PEREncoder::Append());
+  if (value.accept(encoder)) return true;
+  octets.resize(start);
+  return false;
 }
 
 }  // namespace ASN1

@@ -28,6 +28,9 @@ class PEREncoder : public ConstVisitor {
  public:
   // Clears `out`; octets are only ever appended to it.
   PEREncoder(std::vector<char>& out, bool aligned);
+  // Appends after what `out` already holds, from a new octet.
+  struct Append {};
+  PEREncoder(std::vector<char>& out, bool aligned, Append);
 
   bool aligned() const { return aligned_; }
   // Closes the partly filled octet; its remaining low bits stay 0.
@@ -37,7 +40,7 @@ class PEREncoder : public ConstVisitor {
   // The low `bits` bits of `value` (bits 0..32).
   void encodeMultiBit(unsigned value, unsigned bits);
   // `bits` bits of a map whose bit i is in octet i/8 under 0x80 >> (i % 8).
-  void encodeBitMap(std::vector<char> const& map, unsigned bits);
+  void encodeBitMap(char const* map, unsigned bits);
   // Aligns, then appends the octets; nothing at all for n = 0.
   void encodeBlock(char const* data, unsigned n);
 
@@ -76,6 +79,8 @@ class PEREncoder : public ConstVisitor {
 
  private:
   bool encodeRawOpenType(char const* data, unsigned n);
+  // Aligns, then appends the low n octets of `value` (n = 1..4), high first.
+  void appendOctets(unsigned value, unsigned n);
 
   std::vector<char>& out_;
   uint16_t freeBits_;  // 1..8; 8: the next bit starts a new octet
@@ -83,7 +88,9 @@ class PEREncoder : public ConstVisitor {
 };
 
 // Bits needed for the values 0..range-1 of a range of up to 2^64 - 1 values.
-unsigned countBits64(uint64_t range);
+inline unsigned countBits64(uint64_t range) {
+  return range <= 1 ? 0 : 64u - static_cast<unsigned>(__builtin_clzll(range - 1));
+}
 
 }  // namespace ASN1
 

@@ -235,17 +235,19 @@ void writeSubidentifier(std::vector<char>& out, unsigned v) {
 }
 }  // namespace
 
-void OBJECT_IDENTIFIER::encodeCommon(std::vector<char>& out) const {
+bool OBJECT_IDENTIFIER::encodeCommon(std::vector<char>& out) const {
   out.clear();
-  if (value.size() < 2) return;
+  if (value.size() < 2 || value[0] > 2) return false;
+  if (value[0] < 2 ? value[1] >= 40 : value[1] > 0xFFFFFFFFu - 80) return false;
   out.reserve(value.size());
   writeSubidentifier(out, value[0] * 40 + value[1]);
   for (std::size_t i = 2; i < value.size(); ++i) writeSubidentifier(out, value[i]);
+  return true;
 }
 
 bool OBJECT_IDENTIFIER::decodeCommon(char const* data, unsigned length) {
   value.clear();
-  if (length == 0) return true;
+  if (length == 0) return false;
   value.reserve(static_cast<std::size_t>(length) + 1);
   value.push_back(0);
   unsigned i = 0;

@@ -324,9 +324,13 @@ class OBJECT_IDENTIFIER : public AbstractData, detail::Allocator<OBJECT_IDENTIFI
   void append(unsigned arc) { value.push_back(arc); }
 
   // The contents octets of the identifier (first two arcs combined, then
-  // each arc base 128); empties `out` for fewer than two arcs.
-  void encodeCommon(std::vector<char>& out) const;
-  // Reads contents octets; false for a truncated or oversized subidentifier.
+  // each arc base 128). False, with `out` emptied, for an identifier the
+  // octets cannot express, which would come back as another value: fewer
+  // than two arcs, a first arc above 2, a second arc of 40 or more under a
+  // first arc of 0 or 1, or first two arcs whose sum does not fit 32 bits.
+  bool encodeCommon(std::vector<char>& out) const;
+  // Reads contents octets; false for none at all, or for a truncated or
+  // oversized subidentifier.
   bool decodeCommon(char const* data, unsigned length);
 
   bool isStrictlyValid() const { return !value.empty(); }

@@ -111,6 +111,33 @@ TEST(Sequence, BitMapBounds) {
   EXPECT_EQ(0u, m.size());
 }
 
+// A map of more than 64 bits leaves its in-place octets and comes back to
+// them; the bits travel both ways and cut-off bits stay cut off.
+TEST(Sequence, BitMapGrowsPastItsInPlaceOctetsAndBack) {
+  SEQUENCE::BitMap m;
+  m.resize(60);
+  m.set(3);
+  m.set(59);
+  m.resize(100);
+  m.set(90);
+  EXPECT_EQ(13u, m.bytes().size());
+  EXPECT_TRUE(m[3]);
+  EXPECT_TRUE(m[59]);
+  EXPECT_EQ(static_cast<char>(0x10), m.bytes()[0]);  // bit 3
+  EXPECT_EQ(static_cast<char>(0x20), m.bytes()[11]);  // bit 90: octet 11 under 0x80 >> 2
+  SEQUENCE::BitMap copy(m);
+  m.resize(10);
+  EXPECT_EQ(2u, m.bytes().size());
+  m.resize(100);
+  EXPECT_TRUE(m[3]);
+  EXPECT_FALSE(m[59]);
+  EXPECT_FALSE(m[90]);
+  EXPECT_TRUE(copy[90]);
+  m.swap(copy);
+  EXPECT_TRUE(m[59]);
+  EXPECT_FALSE(copy[59]);
+}
+
 TEST(Sequence, TagWordsPerTagMode) {
   static const void* const infos[3] = {&INTEGER::theInfo, &BOOLEAN::theInfo, &INTEGER::theInfo};
   static const int ids[3] = {-1, -1, -1};

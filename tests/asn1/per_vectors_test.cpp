@@ -431,6 +431,51 @@ TEST(PerOther, ObjectIdentifierHasAnOctetLength) {
   EXPECT_TRUE(roundTrip(oid, "06 2A 86 48 86 F7 0D"));
 }
 
+// An open type is written in place and its length slid in before it; a
+// value of more than 127 octets takes the two-octet length form. The
+// encoding goes after what the caller's buffer holds, and a failed one
+// leaves the buffer as it was.
+TEST(PerOther, OpenTypeLengthGoesBeforeTheValueWrittenInPlace) {
+  OpenData open(new OCTET_STRING(200, '\x5A', &OCTET_STRING::theInfo), &OpenData::theInfo);
+  std::vector<char> out = octets("AA");
+  ASSERT_TRUE(perEncode(open, out));
+  std::string expected = "AA 80 CA 80 C8";  // 202 octets around, 200 inside
+  for (int i = 0; i < 200; ++i) expected += " 5A";
+  EXPECT_EQ(expected, hex(out));
+
+  OBJECT_IDENTIFIER* lone = new OBJECT_IDENTIFIER;
+  lone->append(5);
+  OpenData bad(lone, &OpenData::theInfo);
+  out = octets("AA");
+  EXPECT_FALSE(perEncode(bad, out));
+  EXPECT_EQ("AA", hex(out));
+}
+
+OBJECT_IDENTIFIER arcs(std::initializer_list<unsigned> list) {
+  OBJECT_IDENTIFIER oid;
+  for (unsigned arc : list) oid.append(arc);
+  return oid;
+}
+
+// Only the identifiers whose first two arcs the combined subidentifier can
+// tell apart go out; any other would come back as another value.
+TEST(PerOther, ObjectIdentifierTheOctetsCannotExpressIsRefused) {
+  EXPECT_TRUE(roundTrip(arcs({0, 39}), "01 27"));          // 0*40 + 39
+  EXPECT_TRUE(roundTrip(arcs({1, 39}), "01 4F"));          // 1*40 + 39
+  EXPECT_TRUE(roundTrip(arcs({2, 10}), "01 5A"));          // 2*40 + 10
+  EXPECT_TRUE(roundTrip(arcs({2, 999, 3}), "03 88 37 03"));  // 1079 = 0x437: 0001000 0110111
+  EXPECT_EQ("encode failed", encodedHex(arcs({1, 50})));    // would read back as { 2 10 }
+  EXPECT_EQ("encode failed", encodedHex(arcs({0, 40})));    // would read back as { 1 0 }
+  EXPECT_EQ("encode failed", encodedHex(arcs({3, 1})));
+  EXPECT_EQ("encode failed", encodedHex(arcs({5})));        // no contents octets at all
+  EXPECT_EQ("encode failed", encodedHex(arcs({})));
+  EXPECT_EQ("encode failed", encodedHex(arcs({2, 4294967216u})));  // 80 + arc passes 32 bits
+  EXPECT_TRUE(roundTrip(arcs({2, 4294967215u}), "05 8F FF FF FF 7F"));
+  // An identifier of no octets names nothing.
+  OBJECT_IDENTIFIER none;
+  EXPECT_FALSE(perDecode(octets("00"), none));
+}
+
 TEST(PerOther, GeneralizedTimeIsItsText) {
   GeneralizedTime t("20240131235959Z");
   EXPECT_TRUE(roundTrip(t, "0F 32 30 32 34 30 31 33 31 32 33 35 39 35 39 5A"));
