@@ -11,12 +11,19 @@
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
 #include "rtp/RtpFactory.h"
+#include "signalling/HdlcSlot.h"
+#include "signalling/IsdnSlot.h"
+#include "signalling/PstnSlot.h"
 #include "slots/EchoSlot.h"
 #include "slots/ExtSlot.h"
 #include "slots/MapSlot.h"
 #include "slots/MccSlot.h"
+#include "slots/Mixer.h"
+#include "slots/ModemSlot.h"
 #include "slots/Slots.h"
+#include "slots/T38SoftSlot.h"
 #include "slots/TrunkSlot.h"
+#include "slots/Voice.h"
 
 #include <iostream>
 
@@ -37,17 +44,22 @@ void CreateFactories() {
   // the list.
   TrunkFactory::Link();
   // Each factory links itself at the head of the factory list when it is
-  // made, so the last one made heads it. In this order:
-  //   MapFactory, PstnFactory, RtpFactory, ModemFactory,
-  //   Mixer::MixerFactory, ExtFactory, MccFactory, EchoFactory,
-  //   VoiceFactory, T38SoftFactory, IsdnFactory, RtpLEMZFactory,
-  //   RtpED137Factory, HdlcSlotFactory
-  // each by its instance().
+  // made, so the last one made heads it. In this order, each by its
+  // instance(), the others once they exist:
   MapFactory::instance();
+  PstnFactory::instance();
   RtpFactory::instance();
+  ModemFactory::instance();
+  Mixer::MixerFactory::instance();
   ExtFactory::instance();
   MccFactory::instance();
   EchoFactory::instance();
+  VoiceFactory::instance();
+  T38SoftFactory::instance();
+  IsdnFactory::instance();
+  //   RtpLEMZFactory, RtpED137Factory
+  HdlcSlot::traceSwitch(&traces.signalling.hdlc);
+  HdlcSlotFactory::instance();
 }
 
 void CreateHardware() {

@@ -177,6 +177,20 @@ Hal::Channel Hal::channel(uint32_t n) const {
   return c == channels_.end() ? Channel() : c->second;
 }
 
+bool Hal::sourceLocked(uint32_t n, uint32_t& src) const {
+  auto c = channels_.find(n);
+  if (c == channels_.end() || c->second.kind != Channel::Listening) return false;
+  src = c->second.source;
+  return true;
+}
+
+std::vector<uint32_t> Hal::listenersLocked(uint32_t src) const {
+  std::vector<uint32_t> out;
+  for (const auto& e : channels_)
+    if (e.second.kind == Channel::Listening && e.second.source == src) out.push_back(e.first);
+  return out;
+}
+
 uint8_t Hal::seen(uint32_t n) const {
   auto g = guard();
   return seenLocked(n, 0);

@@ -43,6 +43,11 @@ class Hal : public Model {
 
   // For tests; each takes the board's lock.
   Channel channel(uint32_t n) const;
+  // For other models, with the board's lock held: the source channel n
+  // listens to (false when it listens to none), and every channel that
+  // listens to src.
+  bool sourceLocked(uint32_t n, uint32_t& src) const;
+  std::vector<uint32_t> listenersLocked(uint32_t src) const;
   // The byte a read request of the channel returns.
   uint8_t seen(uint32_t n) const;
   // Makes channel n read as byte (0-255) whatever it carries; -1 undoes it.

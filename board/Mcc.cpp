@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <sstream>
 
+#include "board/Hal.h"
 #include "board/Record.h"
 #include "board/StandIn.h"
 
@@ -92,7 +93,94 @@ void Mcc::received(Session& s, std::string&& frame) {
       return;
     }
   }
+  if (overLineLocked(s, frame)) return;
   c->captured.push_back(std::move(frame));
+}
+
+namespace {
+
+// What an SS7 channel puts on the line after a unit: the unit itself for a
+// FISU or an LSSU, a FISU with its sequence octets for an MSU (LI above 2).
+std::string repetition(const std::string& unit) {
+  if (unit.size() < 3) return std::string();
+  if ((static_cast<unsigned char>(unit[2]) & 0x3F) <= 2) return unit;
+  return unit.substr(0, 2) + std::string(1, '\0');
+}
+
+}  // namespace
+
+Session* Mcc::listenerLocked(uint32_t timeslot) {
+  const Hal& hal = board_.hal();
+  for (auto& e : channels_) {
+    uint32_t src;
+    if (hal.sourceLocked(e.first, src) && src == timeslot) return e.second;
+  }
+  return nullptr;
+}
+
+bool Mcc::overLineLocked(Session& s, std::string& frame) {
+  if (lines_.empty()) return false;
+  Channel* c = of(s);
+  for (uint32_t timeslot : board_.hal().listenersLocked(c->channel)) {
+    auto it = lines_.find(timeslot);
+    if (it == lines_.end()) continue;
+    Line& l = it->second;
+    ++l.carried;
+    const bool lost = l.lose && l.carried % l.lose == 0;
+    const bool damaged = !lost && l.corrupt && l.carried % l.corrupt == 0;
+    l.lost += lost;
+    l.corrupted += damaged;
+    if (lost || damaged) {
+      if (c->params.type != Ss7) return true;
+      frame = repetition(frame);
+      if (frame.empty()) return true;
+    }
+    if (Session* to = listenerLocked(l.to)) {
+      size_t unit = of(*to)->params.rxPacketSize;
+      to->deliver(frame.size() > unit ? frame.substr(0, unit) : frame);
+    }
+    return true;  // a line that nobody listens to carries it away too
+  }
+  return false;
+}
+
+bool Mcc::loop(uint32_t a, uint32_t b, unsigned lose, unsigned corrupt) {
+  board_.sync();
+  auto g = guard();
+  return loopLocked(a, b, lose, corrupt).empty();
+}
+
+std::string Mcc::loopLocked(uint32_t a, uint32_t b, unsigned lose, unsigned corrupt) {
+  if (a == b) return "a time-slot cannot be looped to itself";
+  for (uint32_t end : {a, b}) {
+    auto it = lines_.find(end);
+    if (it != lines_.end() && it->second.to != (end == a ? b : a))
+      return "time-slot " + std::to_string(end) + " is looped to " + std::to_string(it->second.to);
+  }
+  Line& ab = lines_[a];
+  Line& ba = lines_[b];
+  ab.to = b, ba.to = a;
+  ab.lose = ba.lose = lose;
+  ab.corrupt = ba.corrupt = corrupt;
+  return std::string();
+}
+
+void Mcc::unloop(uint32_t a) {
+  auto g = guard();
+  auto it = lines_.find(a);
+  if (it == lines_.end()) return;
+  lines_.erase(it->second.to);
+  lines_.erase(it);
+}
+
+std::vector<Mcc::LineStats> Mcc::lines() {
+  board_.sync();
+  auto g = guard();
+  std::vector<LineStats> out;
+  for (auto& e : lines_)
+    out.push_back({e.first, e.second.to, e.second.lose, e.second.corrupt, e.second.carried, e.second.lost,
+                   e.second.corrupted});
+  return out;
 }
 
 void Mcc::closed(Session& s) {
@@ -228,7 +316,10 @@ void Mcc::help(std::ostream& out) const {
          "mcc inject CH HEX      bytes for the daemon to read on channel CH\n"
          "mcc captured CH [take] frames the daemon sent on channel CH\n"
          "mcc drain CH on|off    take the daemon's frames / hold them back\n"
-         "mcc sever CH           fail channel CH (the daemon reads an error)\n";
+         "mcc sever CH           fail channel CH (the daemon reads an error)\n"
+         "mcc loop A B [lose N] [corrupt N]  loop trunk time-slots A and B (switch channels)\n"
+         "mcc unloop A           end the loop of time-slot A\n"
+         "mcc lines              looped time-slots and what each way carried\n";
 }
 
 bool Mcc::command(const std::vector<std::string>& a, std::ostream& out) {
@@ -281,6 +372,41 @@ bool Mcc::command(const std::vector<std::string>& a, std::ostream& out) {
   }
   if (a[0] == "drain" && a.size() == 3 && (a[2] == "on" || a[2] == "off")) {
     if (channel(a[1])) find(uint32_t(ch))->setDraining(a[2] == "on");
+    return true;
+  }
+  if (a[0] == "loop" && a.size() >= 3 && a.size() % 2 == 1) {
+    unsigned long ta, tb, lose = 0, corrupt = 0, n;
+    bool good = parseNumber(a[1], ta) && parseNumber(a[2], tb) && ta < 8192 && tb < 8192;
+    for (size_t i = 3; good && i < a.size(); i += 2) {
+      good = parseNumber(a[i + 1], n) && n <= 0xFFFFFFFFul;
+      if (a[i] == "lose") lose = n;
+      else if (a[i] == "corrupt") corrupt = n;
+      else good = false;
+    }
+    if (!good) {
+      out << "error: usage: mcc loop A B [lose N] [corrupt N]\n";
+      return true;
+    }
+    std::string e = loopLocked(uint32_t(ta), uint32_t(tb), unsigned(lose), unsigned(corrupt));
+    if (!e.empty()) out << "error: " << e << "\n";
+    return true;
+  }
+  if (a[0] == "unloop" && a.size() == 2) {
+    unsigned long t;
+    auto it = parseNumber(a[1], t) ? lines_.find(uint32_t(t)) : lines_.end();
+    if (it == lines_.end()) {
+      out << "error: time-slot " << a[1] << " is not looped\n";
+      return true;
+    }
+    lines_.erase(it->second.to);
+    lines_.erase(it);
+    return true;
+  }
+  if (a[0] == "lines" && a.size() == 1) {
+    for (auto& e : lines_)
+      out << e.first << " -> " << e.second.to << " lose=" << e.second.lose << " corrupt=" << e.second.corrupt
+          << " carried=" << e.second.carried << " lost=" << e.second.lost << " corrupted=" << e.second.corrupted
+          << "\n";
     return true;
   }
   if (a[0] == "sever" && a.size() == 2) {

@@ -62,6 +62,26 @@ class Mcc : public Model {
   bool dropEvery(uint32_t channel, unsigned n);
   // Frames lost so far on the channel.
   unsigned long dropped(uint32_t channel);
+  // Loops two trunk time-slots (switch channels, 32 x trunk + time-slot)
+  // back to back, as a line between two trunks: what a controller channel
+  // sends into one (the time-slot listens to it) reaches the controller
+  // channel that listens to the other, in both directions. Each way, every
+  // lose-th unit carried is lost, and every corrupt-th arrives damaged,
+  // fails the receiving controller's frame check and is dropped there
+  // (0: none). A channel in SS7 mode repeats its last unit while it has
+  // nothing new to send, so on its line a unit that did not arrive is
+  // followed by its repetition: the lost FISU or LSSU itself, or a FISU
+  // with the sequence octets of the lost MSU. Looping a time-slot again
+  // changes its damage and keeps its counts.
+  bool loop(uint32_t a, uint32_t b, unsigned lose = 0, unsigned corrupt = 0);
+  // Ends the loop of a time-slot (and of its other end).
+  void unloop(uint32_t a);
+  struct LineStats {
+    uint32_t from, to;  // time-slots, the direction counted
+    unsigned lose, corrupt;
+    unsigned long carried, lost, corrupted;
+  };
+  std::vector<LineStats> lines();
   void setCapacity(Type t, unsigned n);
   unsigned capacity(Type t);
   unsigned used(Type t);
@@ -86,13 +106,27 @@ class Mcc : public Model {
     unsigned long written = 0;  // frames the daemon wrote
     unsigned long dropped = 0;
   };
+  // One direction of a looped line, kept by the time-slot it starts from.
+  struct Line {
+    uint32_t to = 0;
+    unsigned lose = 0, corrupt = 0;
+    unsigned long carried = 0, lost = 0, corrupted = 0;
+  };
   static Channel* of(Session& s) { return static_cast<Channel*>(s.data.get()); }
   Session* find(uint32_t channel);
+  // Carries a frame of the session's channel over a looped line; false
+  // when the channel sends into no looped time-slot.
+  bool overLineLocked(Session& s, std::string& frame);
+  // Loops a and b; an error text, or empty.
+  std::string loopLocked(uint32_t a, uint32_t b, unsigned lose, unsigned corrupt);
+  // The controller channel that listens to the time-slot, or null.
+  Session* listenerLocked(uint32_t timeslot);
   bool injectLocked(uint32_t channel, const std::string& bytes);
 
   unsigned capacity_[Types] = {32, 16, 64, 32};
   unsigned used_[Types] = {};
   std::map<uint32_t, Session*> channels_;  // switch channel -> its session
+  std::map<uint32_t, Line> lines_;         // time-slot -> its way over the loop
   unsigned long unallocatedWrites_ = 0;
 };
 

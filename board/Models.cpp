@@ -1,8 +1,12 @@
 #include "board/Dsp.h"
+#include "board/DspData.h"
 #include "board/Dtmf.h"
 #include "board/Hal.h"
 #include "board/Mcc.h"
+#include "board/Mixer.h"
 #include "board/Rtp.h"
+#include "board/Mctl.h"
+#include "board/Netif.h"
 #include "board/StandIn.h"
 #include "board/Voice.h"
 
@@ -15,8 +19,12 @@ void registerModels(StandIn& board) {
   board.add(std::make_unique<Mcc>(board));
   board.add(std::make_unique<Dtmf>(board));
   board.add(std::make_unique<Dsp>(board));
+  board.add(std::make_unique<DspData>(board));
   board.add(std::make_unique<Rtp>(board));
+  board.add(std::make_unique<Mixer>(board));
   board.add(std::make_unique<Voice>(board));
+  board.add(std::make_unique<Mctl>(board));
+  board.add(std::make_unique<Netif>(board));
 }
 
 }  // namespace Board

@@ -35,9 +35,18 @@ int Voice::capacity(int32_t codecClass) const {
   return capacityLocked(codecClass);
 }
 
+void Voice::setVersion(const uint32_t (&words)[5]) {
+  auto g = guard();
+  std::memcpy(version_, words, sizeof version_);
+}
+
 Reply Voice::request(Session&, Request& r) {
-  if (r.word != kCapacity) return Reply::fail(ENOTTY);
+  if (r.word != kCapacity && r.word != kVersion) return Reply::fail(ENOTTY);
   if (int err = checkRecord(r)) return Reply::fail(err);
+  if (r.word == kVersion) {
+    std::memcpy(r.record, version_, sizeof version_);
+    return Reply::ok();
+  }
   int32_t c;
   std::memcpy(&c, r.record, sizeof c);
   int n = capacityLocked(c);
@@ -47,6 +56,7 @@ Reply Voice::request(Session&, Request& r) {
 std::string Voice::describe(const LogEntry& e) const {
   if (e.word == kCapacity && e.arg == Arg::Record && e.in.size() == 4)
     return "capacity class=" + std::to_string(classOf(e.in));
+  if (e.word == kVersion) return "version";
   return Model::describe(e);
 }
 

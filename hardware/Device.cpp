@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "board/Netif.h"
 #include "board/StandIn.h"
 #include "runtime/Root.h"
 
@@ -76,6 +78,43 @@ int requestRecord(int fd, uint32_t word, void* record, size_t size) {
     if (handled) return r;
   }
   return ::ioctl(fd, static_cast<unsigned long>(word), record);
+}
+
+namespace {
+
+// Where the settings header of a SIOCWANDEV request keeps its pointer: after
+// the interface name (16 bytes), its type and size words.
+constexpr size_t kSettingsPointerAt = 16 + 8;
+
+}  // namespace
+
+int netSocket() {
+  if (standIn()) return Board::StandIn::instance().open(Board::kNetifPath, O_RDWR | O_CLOEXEC);
+  return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+}
+
+int netRequest(int sock, unsigned long word, void* ifr, size_t size, void* settings, size_t settingsSize) {
+  if (settings && size >= kSettingsPointerAt + sizeof(void*))
+    std::memcpy(static_cast<char*>(ifr) + kSettingsPointerAt, &settings, sizeof(void*));
+  if (standIn()) {
+    // The board takes the request and the settings it points at as one
+    // record, so that it never follows a pointer of the daemon.
+    std::vector<uint8_t> rec(static_cast<const uint8_t*>(ifr), static_cast<const uint8_t*>(ifr) + size);
+    if (settings) rec.insert(rec.end(), static_cast<uint8_t*>(settings), static_cast<uint8_t*>(settings) + settingsSize);
+    bool handled;
+    int r = Board::StandIn::instance().request(sock, static_cast<uint32_t>(word), Board::Arg::Record, 0, rec.data(),
+                                               rec.size(), handled);
+    if (handled) {
+      const int saved = errno;
+      std::memcpy(ifr, rec.data(), size);
+      if (settings) std::memcpy(settings, rec.data() + size, settingsSize);
+      if (settings && size >= kSettingsPointerAt + sizeof(void*))
+        std::memcpy(static_cast<char*>(ifr) + kSettingsPointerAt, &settings, sizeof(void*));
+      errno = saved;
+      return r;
+    }
+  }
+  return ::ioctl(sock, word, ifr);
 }
 
 }  // namespace Device

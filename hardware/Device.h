@@ -39,6 +39,16 @@ int requestValue(int fd, uint32_t word, long value);
 // that carry no size bits. The driver's result, or -1 with errno.
 int requestRecord(int fd, uint32_t word, void* record, size_t size);
 
+// The network interfaces' requests (SIOCGIFFLAGS, SIOCWANDEV... on hdlcN):
+// a socket to issue them on (a UDP socket on the board), or -1 with errno.
+int netSocket();
+// One interface request on a netSocket(). ifr is the system's struct ifreq
+// (size bytes); for SIOCWANDEV, settings (settingsSize bytes, in and out)
+// is what its settings header points at, and the header's pointer is set
+// here. The request's result, or -1 with errno.
+int netRequest(int sock, unsigned long word, void* ifr, size_t size, void* settings = nullptr,
+               size_t settingsSize = 0);
+
 // Whether the stand-in board answers (QUORVAD_BOARD=standin).
 bool standIn();
 // Reads QUORVAD_BOARD again; for tests that change the environment.

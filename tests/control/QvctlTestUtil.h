@@ -78,6 +78,17 @@ inline std::vector<std::string> messages(const std::string& out) {
   return list;
 }
 
+// Where the last whole message of the output ends.
+inline size_t completeEnd(const std::string& out) {
+  size_t end = 0;
+  int depth = 0;
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (out[i] == '{') ++depth;
+    if (out[i] == '}' && depth > 0 && --depth == 0) end = i + 1;
+  }
+  return end;
+}
+
 // Whether something listens on the TCP port (read from the kernel's table,
 // so that no connection is made).
 inline bool listening(int port) {
@@ -134,7 +145,8 @@ public:
         if (!until.empty() && m.find(until) != std::string::npos) seen = true;
       }
       if ((n >= answers && seen) || eof_ || std::chrono::steady_clock::now() > end) {
-        text_.clear();
+        // A message still arriving stays for the next read.
+        text_.erase(0, completeEnd(text_));
         return got;
       }
       pollfd p{out_, POLLIN, 0};

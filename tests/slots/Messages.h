@@ -2,6 +2,7 @@
 // Slot commands and what comes back, in value notation on one line, as the
 // tests write them and as qvctl and the test link print them.
 #include <string>
+#include <vector>
 
 namespace slots_test {
 
@@ -33,6 +34,14 @@ inline std::string err(unsigned slot, const std::string& cause, int seq = 1) {
 inline std::string stream(unsigned slot, const std::string& dir, int channel) {
   return "{ slot " + std::to_string(slot) + ", pdu signal : " + dir + " : " +
          (channel < 0 ? std::string("inactive : NULL") : "active : " + std::to_string(channel)) + " }";
+}
+
+// The messages that carry the text, in order.
+inline std::vector<std::string> having(const std::vector<std::string>& got, const std::string& text) {
+  std::vector<std::string> out;
+  for (const std::string& m : got)
+    if (m.find(text) != std::string::npos) out.push_back(m);
+  return out;
 }
 
 }  // namespace slots_test

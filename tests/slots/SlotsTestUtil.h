@@ -182,6 +182,21 @@ class SlotsTest : public ::testing::Test {
     return out;
   }
 
+  // What the controller hears until a message holding `text` came.
+  std::vector<std::string> until(const std::string& text) {
+    std::vector<std::string> got;
+    pump([&] {
+      Bytes b = peer.recv(1 << 16, 0);
+      wire_.insert(wire_.end(), b.begin(), b.end());
+      got = texts(wire_);
+      for (const std::string& m : got)
+        if (m.find(text) != std::string::npos) return true;
+      return false;
+    });
+    wire_.clear();
+    return got;
+  }
+
   // A message the wire cannot carry, handed to the server as decoded.
   std::vector<std::string> inject(const LGCP::Message& m) {
     ctrlServer.OnMessage(m);

@@ -71,21 +71,6 @@ class BusSlotsTest : public SlotsTest {
 
   Hal::Channel ch(uint32_t n) { return board().hal().channel(n); }
 
-  // What the controller hears until a message holding `text` came.
-  std::vector<std::string> until(const std::string& text) {
-    std::vector<std::string> got;
-    pump([&] {
-      Bytes b = peer.recv(1 << 16, 0);
-      wire_.insert(wire_.end(), b.begin(), b.end());
-      got = texts(wire_);
-      for (const std::string& m : got)
-        if (m.find(text) != std::string::npos) return true;
-      return false;
-    });
-    wire_.clear();
-    return got;
-  }
-
   // The only controller channel allocated.
   uint32_t mccChannel() {
     auto a = board().mcc().allocations();

@@ -2,6 +2,7 @@
 // driven by qvctl over loopback, its switch read back through qvboard
 // while the controller is still connected.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -120,6 +121,40 @@ TEST_F(SlotDaemonTest, BusChannelsAndMccDataChannels) {
   EXPECT_EQ(c.send(cmd(10, "create : mcc : { type data, mode standard }", 11) + "\n"),
             std::vector<std::string>{err(10, "insufficientResources", 11)});
   EXPECT_TRUE(daemon->waitErr("mcc: MCC_ALLOCATE fail: No space left on device\n"));
+  EXPECT_EQ(c.finish(), 0);
+}
+
+TEST_F(SlotDaemonTest, MixerPortsAndAFilePlayer) {
+  Controller c(port);
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mixer unit 2 16 4"), "");
+  std::vector<std::string> got = c.send("{ seq 1, pdu command : query : NULL }\n", 1, "pdu signal : query");
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_NE(got[1].find("mixer { { unit 2, tdm_inputs 16, tdm_outputs 16, mixer_inputs 4, dpu_per_mixer 770, "
+                        "dpu_per_ec 17, dpu_per_lms 24 } }"),
+            std::string::npos)
+      << got[1];
+  EXPECT_EQ(c.send(cmd(3, "create : mixerOut : { unit 2, channel tdm : 1, inputs { { channel tdm : 0, gain 99 } } }") +
+                   "\n"),
+            std::vector<std::string>{ok(3)});
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mixer units"), "unit 2 tdm=16 inputs=4 channels=20480-20495\n  out 1 <- 0*99\n");
+
+  // A prompt of 10000 bytes played once onto a trunk time-slot, then the end.
+  ::mkdir((root.dir() + "/usr").c_str(), 0755);
+  ::mkdir((root.dir() + "/usr/local").c_str(), 0755);
+  ::mkdir((root.dir() + "/usr/local/voice").c_str(), 0755);
+  FILE* f = std::fopen((root.dir() + "/usr/local/voice/hello").c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  for (int i = 0; i < 10000; ++i) std::fputc(0x55, f);
+  std::fclose(f);
+  c.send(trunk(5, 2, 5, 2) + "\n", 1, "receiver");
+  EXPECT_EQ(c.send(cmd(4, "create : voice : player : file : { name { \"hello\" }, repeat 1 }", 3) + "\n"),
+            std::vector<std::string>{ok(4, 3)});
+  EXPECT_EQ(c.send(cmd(4, "connect : 5", 4) + "\n", 1, "abort"),
+            (std::vector<std::string>{stream(4, "transmitter", 16384), ok(4, 4), stream(4, "transmitter", -1),
+                                      "{ slot 4, pdu signal : abort : 0 }"}));
+  const std::string captured = app_test::qvboard(root.dir(), "mcc captured 16384");
+  // Read in pieces of 8192: each is one frame on the channel.
+  EXPECT_EQ(captured, std::string(2 * 8192, '5') + "\n" + std::string(2 * 1808, '5') + "\n");
   EXPECT_EQ(c.finish(), 0);
 }
 

@@ -1,0 +1,111 @@
+#pragma once
+// A signalling link of the telephone network on one HDLC channel of the
+// board: SS7 level 2, an ISDN D channel on a primary-rate trunk or a BRI
+// port (user side), or a BRI port's network side. The slot owns the
+// channel and the link protocol (the only member of its own stack),
+// relays layer-3 payloads between the link and the controller's userData,
+// and reports the channel's and the link's counters every 3000 ms.
+//
+// The channel starts when a trunk time-slot is connected to the slot (on a
+// BRI port, once both directions have their switch channel), and again on
+// each activate command; a deactivate or a disconnection stops the link.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "hardware/HDLC.h"
+#include "protocol/ACP/ACPFwd.h"
+#include "protocol/LGCP/LGCPFwd.h"
+#include "runtime/Protocol.h"
+#include "runtime/Timer.h"
+#include "signalling/LAPD.h"
+#include "slots/Slot.h"
+#include "slots/SlotFactory.h"
+
+namespace SS7 {
+class SLC;
+}
+namespace ISDN {
+class LAPD_NT;
+}
+
+class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify, public HDLC::Notify {
+ public:
+  // The link kinds, chosen once from the creation parameters.
+  enum Kind : uint32_t { Ss7 = 0, Pri = 1, BriUser = 2, BriNetwork = 3 };
+  static constexpr uint32_t kUnset = 0xFFFFFFFF;  // a switch channel no connection has given
+  static const TimerSpec<PstnSlot> TUpdatespec;  // the counter report, 3000 ms
+
+  explicit PstnSlot(const LGCP::PstnParams& params);
+  ~PstnSlot() override;
+
+  // Slot.
+  void OnTrunkStatus(unsigned trunk, const ACP::TrunkState::NamedNumber& state) override;
+  bool IActivate(const TERM::TermActivateParams& params) override;
+  bool IDeactivate() override;
+  bool IUserData(const std::vector<char>& data) override;
+  bool Ioctl(const LGCP::IoctlParams& params) override;
+  int GetConnectionPriority() override { return 1; }
+  bool IHwConnectTransmitter(Slot& dst) override;
+  bool IHwConnectReceiver(Slot& src) override;
+  bool IHwDisconnectTransmitter(Slot& dst) override;
+  bool IHwDisconnectReceiver(Slot& src) override;
+  bool IOnOutputStream() override { return true; }
+  bool IOnInputStream() override { return true; }
+  const char* GetName() const override { return "pstn"; }
+
+  // HDLC::Notify: handed to the link that takes the channel's frames.
+  void on_hdlc_receive(Packet& frame) override;
+  void on_hdlc_error(HDLC::Notify::Cause::Type cause) override;
+  void on_hdlc_ready() override;
+
+  // ProtocolsFamily: what the link reports.
+  const Protocol_name& name() const override { return name_; }
+  void on_activated(Protocol* p) override;
+  void on_deactivated(Protocol* p, Protocol_status_ptr s) override;
+  void on_message(Packet& p) override;
+  // What a BRI network side sends goes to the channel.
+  void transmit(Packet& p) override;
+
+  // ISDN::LAPD::Notify.
+  void OnLAPD_FlowStatusChange(ISDN::LAPD* link) override;
+
+  void OnUpdateTimer();
+  void UpdateHDLC_Statistics();
+  void UpdateISDN_Statistics();
+  void UpdateSS7_Statistics();
+
+  Kind kind() const { return kind_; }
+  HDLC& hdlc() { return *hdlc_; }
+  SS7::SLC* slc() { return slc_; }
+
+ private:
+  // Opens the channel with its parameters, then starts the link.
+  void start();
+
+  std::unique_ptr<HDLC> hdlc_;
+  Kind kind_ = Ss7;
+  unsigned trunk_ = 0;  // creation trunk - 1, as trunk statuses count
+  SS7::SLC* slc_ = nullptr;
+  ISDN::LAPD* lapd_ = nullptr;
+  ISDN::LAPD_NT* lapdNt_ = nullptr;
+  HDLC::Notify* target_ = nullptr;  // the link that takes the channel's events
+  bool network_ = false;  // the ISDN link's side
+  int lastTrunkState_;
+  TimerSpec<PstnSlot>::SpecTimer<TUpdatespec> update_;
+  Protocol_name_str name_{"PSTN"};
+};
+
+class PstnFactory : public SlotFactory {
+ public:
+  static PstnFactory& instance();
+
+  const char* GetName() const override { return "PSTN"; }
+  Slot* INewSlot(const LGCP::CreateParams& params) override;
+  void Query(LGCP::Resources&) override {}
+  // Trunk statuses go to every slot, whatever their type.
+  void SelfSignal(const LGCP::Signal& sig) override;
+
+ private:
+  PstnFactory() = default;
+};

@@ -1,0 +1,49 @@
+#include "slots/ChildProgram.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "runtime/Root.h"
+
+
+int ChildProgram::start() const {
+  const std::string file = Root::path(argv.at(0));
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const std::string start = startText.empty() ? std::string() : startText + "\n";
+  const std::string fail = failText.empty() ? std::string() : failText + "\n";
+
+  const int pid = ::fork();
+  if (pid != 0) return pid;
+
+  // The child: only async-signal-safe calls from here on.
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sig == SIGKILL || sig == SIGSTOP) continue;
+    ::signal(sig, SIG_DFL);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (stdinFd == STDIN_FILENO) {
+    ::fcntl(STDIN_FILENO, F_SETFD, 0);
+  } else if (stdinFd >= 0) {
+    ::dup2(stdinFd, STDIN_FILENO);  // dup2 leaves close-on-exec off
+  }
+  if (stdoutFd >= 0 && stdoutFd != STDOUT_FILENO) ::dup2(stdoutFd, STDOUT_FILENO);
+  if (delaySeconds) ::sleep(delaySeconds);
+  if (!start.empty()) {
+    ssize_t n = ::write(STDOUT_FILENO, start.data(), start.size());
+    (void)n;
+  }
+  ::execv(file.c_str(), args.data());
+  if (!fail.empty()) {
+    ssize_t n = ::write(STDOUT_FILENO, fail.data(), fail.size());
+    (void)n;
+  }
+  ::_exit(failCode);
+}

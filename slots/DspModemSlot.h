@@ -1,0 +1,36 @@
+#pragma once
+// The modem kind on one of the board's modem DSPs ("/dev/mctl"). Its first
+// stream connection allocates the modem, learns its switch channel, sets
+// its data modes and parameters, puts it in answer or originate mode and
+// starts pppd on "/dev/mdm<N>"; a fax call starts a fax program instead,
+// whose exit code is the number of pages.
+#include "runtime/Fd.h"
+#include "slots/ModemSlot.h"
+
+class DspModemSlot : public ModemSlot {
+ public:
+  explicit DspModemSlot(const TERM::ModemParams& params);
+  ~DspModemSlot() override { unbindOnce(); }
+
+  void IAfterCreate() override {}
+  bool IOnOutputStream() override;
+  bool IOnInputStream() override;
+  int IGetTransmitChannel() override { return channel_; }
+  int IGetReceiveChannel() override { return channel_; }
+  const char* GetName() const override { return "dsp-modem"; }
+  int modem_id() const override { return modem_; }
+  bool hasSession() const override { return modem_ >= 0; }
+  void unbind() override;
+
+ private:
+  void InitModem();
+  void RunFaxTransfer();
+  void RunFaxReceiver();
+  void on_fax_terminate(int status);
+  // A {modem, value...} request on fd; the driver's result.
+  int modemRequest(int fd, uint32_t word, std::initializer_list<uint32_t> words);
+
+  Fd device_;
+  int channel_ = -1;
+  int modem_ = -1;
+};

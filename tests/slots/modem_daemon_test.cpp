@@ -1,0 +1,139 @@
+// Modem and T.38 slots end to end: the built daemon on the stand-in board,
+// with the stand-in helper programs under its root, driven by qvctl over
+// loopback; the bridge's fixed port lives in a network of the test's own.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+
+#include <algorithm>
+
+#include "DaemonProcess.h"
+#include "Messages.h"
+#include "ProgramsTestUtil.h"
+#include "control/ControlTestUtil.h"
+#include "control/QvctlTestUtil.h"
+
+using namespace slots_test;
+using app_test::DaemonProcess;
+using app_test::TestRoot;
+using qvctl_test::QvctlSession;
+
+namespace {
+
+bool has(const std::vector<std::string>& got, const std::string& text) {
+  return std::any_of(got.begin(), got.end(), [&](const std::string& m) { return m.find(text) != std::string::npos; });
+}
+
+struct ModemDaemonTest : ::testing::Test {
+  static void SetUpTestSuite() { ownNetwork(); }
+
+  void SetUp() override {
+    ::setenv("QUORVAD_BOARD", "standin", 1);
+    installPrograms(root.dir());
+    port = ctl_test::free_port();
+    daemon.reset(new DaemonProcess(root, {"--port", std::to_string(port)}));
+    ASSERT_TRUE(daemon->waitStarted()) << daemon->err();
+    ASSERT_TRUE(app_test::waitUntil([&] { return qvctl_test::listening(port); }));
+    ASSERT_TRUE(app_test::waitUntil([&] { return qvctl_test::listening(52000); })) << daemon->err();
+  }
+  void TearDown() override { ::unsetenv("QUORVAD_BOARD"); }
+
+  std::string modem(unsigned slot, int seq) {
+    return cmd(slot, "create : modem : { cid \"42\", cdid \"\" }", seq) + "\n";
+  }
+
+  TestRoot root;
+  int port = 0;
+  std::unique_ptr<DaemonProcess> daemon;
+};
+
+TEST_F(ModemDaemonTest, LoginThroughTheBridgeAndAT38Relay) {
+  script(root.dir(), "pppd", "user alice\npassword secret\n");
+  script(root.dir(), "t38", "instances 6\n");
+  QvctlSession c(port);
+  std::vector<std::string> got = c.send("{ seq 1, pdu command : query : NULL }\n", 1, "pdu signal : query");
+  ASSERT_TRUE(has(got, "modem 8,")) << ::testing::PrintToString(got);
+  EXPECT_TRUE(has(got, "t38-instances 6, digital-modems 4,")) << ::testing::PrintToString(got);
+
+  c.send(trunk(1, 0, 1, 2) + "\n", 1, "receiver");
+  c.send(modem(3, 3));
+  got = c.send(cmd(1, "connect : 3", 4) + "\n", 1, "modemProceeding");
+  EXPECT_TRUE(has(got, "{ slot 3, pdu signal : modemProceeding : auth : { username \"alice\", password \"secret\" } }"))
+      << ::testing::PrintToString(got);
+  EXPECT_EQ(programLines(root.dir(), "pppd").front(),
+            "start /usr/local/sbin/pppd file /usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 42");
+  got = c.send(cmd(3, "activate : modem : { remoteAddr \"10.0.0.2\", netmask \"255.0.0.0\", gateway \"10.0.0.1\", dns "
+                      "\"10.0.0.1\", mtu 576 }",
+                   5) +
+               "\n");
+  EXPECT_EQ(got, std::vector<std::string>{ok(3, 5)});
+  EXPECT_TRUE(app_test::waitUntil([&] {
+    return programLog(root.dir(), "pppd").find("recv 00000024" "00000003" "00000000" "00000000" "0A000002" "FF000000"
+                                               "0A000001" "0A000001" "00000240\n") != std::string::npos;
+  })) << programLog(root.dir(), "pppd");
+
+  got = c.send(cmd(7, "create : t38soft : { dhost { iaddr \"192.0.2.9\", port 4000 }, shost { iaddr \"\", port 5000 }, "
+                      "rx-packet-size 160, rx-threshold 1, tx-threshold 1, args { \"-v\" } }",
+                   6) +
+                   "\n",
+               1, "receiver");
+  EXPECT_TRUE(has(got, "{ slot 7, pdu signal : receiver : active : 16384 }")) << ::testing::PrintToString(got);
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mcc inject 16384 55AA"), "");
+  got = c.read(0, "abort");
+  EXPECT_TRUE(has(got, "{ slot 7, pdu signal : abort : 0 }")) << ::testing::PrintToString(got);
+  EXPECT_NE(programLog(root.dir(), "t38").find("start /usr/local/sbin/t38 --child --remote 192.0.2.9/4000/5000 -v\n"),
+            std::string::npos);
+  EXPECT_NE(programLog(root.dir(), "t38").find(" read 55AA\n"), std::string::npos);
+
+  // The destroy waits for pppd to hang up.
+  EXPECT_EQ(c.send(cmd(3, "destroy : NULL", 7) + "\n"), std::vector<std::string>{ok(3, 7)});
+  EXPECT_NE(programLog(root.dir(), "pppd").find(" hup\n"), std::string::npos);
+  EXPECT_EQ(c.finish(), 0);
+}
+
+TEST_F(ModemDaemonTest, AControllerLeavingFiftyModemsLeavesNothingBehind) {
+  script(root.dir(), "pppd", "hup ignore\n");
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mctl modems 50"), "");
+  const std::string pid = std::to_string(daemon->pid());
+  QvctlSession c(port);
+  c.send("{ seq 1, pdu command : ping : NULL }\n");
+  const int descriptors = openDescriptors(pid);
+  std::string batch;
+  for (unsigned n = 0; n < 50; ++n) batch += modem(100 + n, int(n));
+  EXPECT_EQ(c.send(batch, 50).size(), 50u);
+  batch.clear();
+  for (unsigned n = 0; n < 50; n += 2) batch += cmd(100 + n, "connect : " + std::to_string(101 + n), 99) + "\n";
+  c.send(batch, 25);
+  ASSERT_TRUE(app_test::waitUntil([&] { return programLines(root.dir(), "pppd").size() == 50; }));
+  EXPECT_EQ(childCount(daemon->pid()), 50);
+
+  EXPECT_EQ(c.finish(), 0);
+  EXPECT_TRUE(app_test::waitUntil([&] { return childCount(daemon->pid()) == 0; }));
+  EXPECT_TRUE(daemon->waitErr("pppd isn't terminated, killing ...\n"));
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mctl list"), "");
+  EXPECT_TRUE(app_test::waitUntil([&] { return openDescriptors(pid) <= descriptors; }))
+      << openDescriptors(pid) << " > " << descriptors;
+}
+
+TEST_F(ModemDaemonTest, ARestartedDaemonHasItsBridgeAtOnce) {
+  // A plug-in connection that the daemon's end closes first stays in
+  // TIME_WAIT on the bridge's port after the daemon is gone.
+  const int plugIn = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(52000);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(plugIn, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_TRUE(daemon->waitErr("incoming auth connection from 127.0.0.1:"));
+  daemon->signal(SIGTERM);
+  ASSERT_NE(daemon->wait(), -1);
+  ::close(plugIn);
+
+  DaemonProcess again(root, {"--port", std::to_string(ctl_test::free_port())});
+  ASSERT_TRUE(again.waitStarted()) << again.err();
+  EXPECT_TRUE(app_test::waitUntil([&] { return qvctl_test::listening(52000); }, 1000));
+  EXPECT_EQ(again.err().find("fail to bind auth socket"), std::string::npos) << again.err();
+}
+
+}  // namespace
