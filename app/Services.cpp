@@ -11,6 +11,7 @@
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
 #include "rtp/RtpFactory.h"
+#include "rtp/RtpLEMZFactory.h"
 #include "signalling/HdlcSlot.h"
 #include "signalling/IsdnSlot.h"
 #include "signalling/PstnSlot.h"
@@ -57,7 +58,8 @@ void CreateFactories() {
   VoiceFactory::instance();
   T38SoftFactory::instance();
   IsdnFactory::instance();
-  //   RtpLEMZFactory, RtpED137Factory
+  RtpLEMZFactory::instance();
+  //   RtpED137Factory
   HdlcSlot::traceSwitch(&traces.signalling.hdlc);
   HdlcSlotFactory::instance();
 }

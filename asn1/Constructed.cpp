@@ -36,20 +36,34 @@ void SEQUENCE::BitMap::swap(BitMap& other) {
 
 // ---- SEQUENCE::FieldVector
 
-SEQUENCE::FieldVector::FieldVector(FieldVector const& other)
-    : std::vector<AbstractData*, detail::NodeAllocator<AbstractData*> >() {
-  reserve(other.size());
-  try {
-    for (AbstractData const* f : other) push_back(f != nullptr ? f->clone() : nullptr);
-  } catch (...) {
-    for (AbstractData* f : *this) delete f;
-    throw;
+SEQUENCE::FieldVector::FieldVector(std::size_t n) : count_(0), local_(), heap_(nullptr) {
+  if (n > sizeof local_ / sizeof local_[0]) {
+    heap_ = static_cast<AbstractData**>(detail::allocateNode(n * sizeof(AbstractData*)));
+    std::fill(heap_, heap_ + n, nullptr);
+  }
+  count_ = n;
+}
+
+SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : FieldVector(other.size()) {
+  // A clone that throws leaves the slots after it empty; the destructor,
+  // run for a delegating constructor that throws, drops the clones made.
+  AbstractData** to = begin();
+  for (std::size_t k = 0; k < count_; ++k) {
+    AbstractData const* f = other[k];
+    if (f != nullptr) to[k] = f->clone();
   }
 }
 
 SEQUENCE::FieldVector::~FieldVector() {
   for (AbstractData* f : *this) delete f;
-  clear();
+  if (count_ > sizeof local_ / sizeof local_[0]) detail::releaseNode(heap_, count_ * sizeof(AbstractData*));
+  count_ = 0;
+}
+
+void SEQUENCE::FieldVector::swap(FieldVector& other) {
+  std::swap(count_, other.count_);
+  std::swap(local_, other.local_);
+  std::swap(heap_, other.heap_);
 }
 
 // ---- SEQUENCE

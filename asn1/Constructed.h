@@ -104,16 +104,30 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
     Bytes bitData;
   };
 
-  // One owned slot per field; a slot may be null.
-  class FieldVector : public std::vector<AbstractData*, detail::NodeAllocator<AbstractData*> > {
+  // One owned slot per field; a slot may be null. A few slots are held in
+  // place, more in the node pool.
+  class FieldVector {
    public:
-    FieldVector() {}
+    FieldVector() : count_(0), local_(), heap_(nullptr) {}
     // n empty slots.
-    explicit FieldVector(std::size_t n)
-        : std::vector<AbstractData*, detail::NodeAllocator<AbstractData*> >(n, nullptr) {}
+    explicit FieldVector(std::size_t n);
     FieldVector(FieldVector const& other);
     FieldVector& operator=(FieldVector const&) = delete;
     ~FieldVector();
+    void swap(FieldVector& other);
+
+    std::size_t size() const { return count_; }
+    AbstractData** begin() { return count_ <= sizeof local_ / sizeof local_[0] ? local_ : heap_; }
+    AbstractData* const* begin() const { return count_ <= sizeof local_ / sizeof local_[0] ? local_ : heap_; }
+    AbstractData** end() { return begin() + count_; }
+    AbstractData* const* end() const { return begin() + count_; }
+    AbstractData*& operator[](std::size_t i) { return begin()[i]; }
+    AbstractData* operator[](std::size_t i) const { return begin()[i]; }
+
+   private:
+    std::size_t count_;
+    AbstractData* local_[4];
+    AbstractData** heap_;
   };
 
   static AbstractData* create(void const* info);

@@ -458,6 +458,34 @@ bool PERDecoder::do_visit(GeneralizedTime& v) {
 
 // ---- SEQUENCE
 
+// The hooks' walk with the root fields read in place: the hot path of every
+// message, so no hook call per field.
+bool PERDecoder::do_visit(SEQUENCE& v) {
+  int r = PERDecoder::preVisitExtensionRoots(v);
+  if (r == StepFail) return false;
+  SEQUENCE::InfoType const* info = v.info();
+  int const* ids = info->fieldIds;
+  SEQUENCE::BitMap const& map = v.optionalMap();
+  int lastOptional = -1;
+  for (unsigned i = 0; i < info->numFields; ++i) {
+    int id = ids[i];
+    if (id != -1) {
+      lastOptional = id;
+      if (!map[static_cast<unsigned>(id)]) continue;
+      if (v.getField(i) == nullptr) v.includeOptionalField(static_cast<unsigned>(id), i);
+    }
+    AbstractData* field = v.getField(i);
+    if (field == nullptr || !field->accept(*this)) return false;
+  }
+  if (r != StepWithExtensions) return true;
+  if (PERDecoder::preVisitExtensions(v) != StepWithExtensions) return false;
+  for (unsigned i = info->numFields; i < v.fieldCount(); ++i) {
+    ++lastOptional;
+    if (PERDecoder::visitKnownExtension(v, static_cast<int>(i), lastOptional) != StepWithExtensions) return false;
+  }
+  return PERDecoder::visitUnknownExtensions(v);
+}
+
 int PERDecoder::preVisitExtensionRoots(SEQUENCE& v) {
   bool extensions = false;
   if (v.extendable()) {

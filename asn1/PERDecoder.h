@@ -73,6 +73,7 @@ class PERDecoder : public Visitor {
   bool do_visit(AbstractString& v) override;
   bool do_visit(BMPString& v) override;
   bool do_visit(CHOICE& v) override;
+  bool do_visit(SEQUENCE& v) override;
   bool do_visit(SEQUENCE_OF_Base& v) override;
   bool do_visit(OpenData& v) override;
   bool do_revisit(OpenData& v) override;

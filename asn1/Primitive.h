@@ -4,6 +4,7 @@
 #ifndef QV_ASN1_PRIMITIVE_H
 #define QV_ASN1_PRIMITIVE_H
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -271,26 +272,41 @@ class BIT_STRING : public ConstrainedObject, detail::Allocator<BIT_STRING> {
   std::vector<char> bitData;
 };
 
-class OCTET_STRING : public ConstrainedObject, public std::vector<char>, detail::Allocator<OCTET_STRING> {
+// The octets live in the node pool like the value itself; a caller still
+// reads and fills them as a vector of char, and they convert to and compare
+// with a plain std::vector<char>.
+class OCTET_STRING : public ConstrainedObject,
+                     public std::vector<char, detail::NodeAllocator<char> >,
+                     detail::Allocator<OCTET_STRING> {
+  typedef std::vector<char, detail::NodeAllocator<char> > Octets;
+
  public:
   static const ConstrainedObject::InfoType theInfo;
   static AbstractData* create(void const* info);
 
   OCTET_STRING() : ConstrainedObject(&theInfo) {}
   explicit OCTET_STRING(void const* info) : ConstrainedObject(info) {}
-  OCTET_STRING(unsigned n, char fill, void const* info) : ConstrainedObject(info), std::vector<char>(n, fill) {}
+  OCTET_STRING(unsigned n, char fill, void const* info) : ConstrainedObject(info), Octets(n, fill) {}
   OCTET_STRING(std::vector<char> const& octets, void const* info)
-      : ConstrainedObject(info), std::vector<char>(octets) {}
+      : ConstrainedObject(info), Octets(octets.begin(), octets.end()) {}
   OCTET_STRING(OCTET_STRING const&) = default;
   OCTET_STRING& operator=(OCTET_STRING const& other) {
-    std::vector<char>::operator=(other);
+    Octets::operator=(other);
     return *this;
   }
   OCTET_STRING& operator=(std::vector<char> const& octets) {
-    std::vector<char>::operator=(octets);
+    Octets::assign(octets.begin(), octets.end());
     return *this;
   }
   operator std::string() const { return std::string(data(), size()); }
+  operator std::vector<char>() const { return std::vector<char>(begin(), end()); }
+
+  friend bool operator==(OCTET_STRING const& a, std::vector<char> const& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+  }
+  friend bool operator==(std::vector<char> const& a, OCTET_STRING const& b) { return b == a; }
+  friend bool operator!=(OCTET_STRING const& a, std::vector<char> const& b) { return !(a == b); }
+  friend bool operator!=(std::vector<char> const& a, OCTET_STRING const& b) { return !(b == a); }
 
   using ConstrainedObject::info;
   using AbstractData::compare;

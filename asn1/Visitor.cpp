@@ -8,7 +8,7 @@ namespace ASN1 {
 
 bool Visitor::do_visit(IntegerWithNamedNumber& v) { return visit(static_cast<INTEGER&>(v)); }
 
-bool Visitor::visit(SEQUENCE& seq) {
+bool Visitor::do_visit(SEQUENCE& seq) {
   int r = preVisitExtensionRoots(seq);
   if (r <= StepFinished) return r != StepFail;
 

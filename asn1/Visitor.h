@@ -62,10 +62,14 @@ class Visitor {
   bool revisit(OpenData& v) { return do_revisit(v); }
   bool visit(TypeConstrainedOpenData& v) { return do_visit(v); }
   bool visit(GeneralizedTime& v) { return do_visit(v); }
-  // Walks the fields through the hooks below.
-  bool visit(SEQUENCE& v);
+  // Walks the fields through the hooks below, unless the visitor walks
+  // them itself.
+  bool visit(SEQUENCE& v) { return do_visit(v); }
 
  protected:
+  // The walk through the hooks; a visitor that takes every field the same
+  // way may override it with a walk of its own.
+  virtual bool do_visit(SEQUENCE& v);
   virtual bool do_visit(Null&) = 0;
   virtual bool do_visit(BOOLEAN&) = 0;
   virtual bool do_visit(INTEGER&) = 0;

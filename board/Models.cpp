@@ -7,6 +7,7 @@
 #include "board/Rtp.h"
 #include "board/Mctl.h"
 #include "board/Netif.h"
+#include "board/RtpExt.h"
 #include "board/StandIn.h"
 #include "board/Voice.h"
 
@@ -17,6 +18,7 @@ namespace Board {
 void registerModels(StandIn& board) {
   board.add(std::make_unique<Hal>(board));
   board.add(std::make_unique<Mcc>(board));
+  board.add(std::make_unique<RtpExt>(board));
   board.add(std::make_unique<Dtmf>(board));
   board.add(std::make_unique<Dsp>(board));
   board.add(std::make_unique<DspData>(board));

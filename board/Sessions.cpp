@@ -48,6 +48,13 @@ void Session::sever() {
   board_->endLocked(*this);
 }
 
+Session* StandIn::sessionOfLocked(int fd) {
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) return nullptr;
+  auto it = sessions_.find(st.st_ino);
+  return it == sessions_.end() || it->second->ended() ? nullptr : it->second.get();
+}
+
 int StandIn::open(const char* path, int flags) {
   std::lock_guard<std::mutex> g(mutex_);
   buryLocked();

@@ -102,6 +102,11 @@ class StandIn {
 
   std::mutex& mutex() { return mutex_; }
 
+  // With the lock held (from a model): the session of a descriptor of this
+  // process, or null when it names none (closed, or not a stand-in device).
+  // Drivers that take another session's descriptor number resolve it here.
+  Session* sessionOfLocked(int fd);
+
   ~StandIn();
 
  private:

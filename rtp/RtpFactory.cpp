@@ -27,29 +27,14 @@ std::ostream& RtpFactory::PutHeader(std::ostream& os) const {
 // were when the engine cannot tell them now; the others start again from 0.
 void RtpFactory::IQuery() {
   g729 = g723 = g711 = 0;
-  int fd = Device::open(GetVoiceDevName(), 0);
-  if (fd < 0) {
-    Errno e;
-    PutHeader(std::cerr) << "device \"" << GetVoiceDevName() << "\" open fail: " << e << std::endl;
-    return;
-  }
-  Fd voice(fd);
-  const std::pair<int32_t, uint32_t*> counts[] = {
-      {classG729, &g729}, {classG723, &g723}, {classG711, &g711}, {classG711mcc, &g711mcc}, {classUniversal, &universal}};
-  for (auto const& c : counts) {
-    int32_t codecClass = c.first;
-    int n = Device::requestRecord(voice.lowlevel_fd(), kVoiceCapacity, &codecClass, sizeof codecClass);
-    if (n > 0) *c.second = uint32_t(n);
-  }
+  std::ostringstream header;
+  PutHeader(header);
+  query(header.str());
 }
 
 void RtpFactory::Query(LGCP::Resources& r) {
   IQuery();
-  r.set_rtp_g729(int(g729));
-  r.set_rtp_g723(int(g723));
-  r.set_rtp_g711(int(g711));
-  r.set_rtp_g711mcc(int(g711mcc));
-  r.set_universal(int(universal));
+  report(r);
 }
 
 Slot* RtpFactory::INewSlot(LGCP::CreateParams const& params) {

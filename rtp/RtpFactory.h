@@ -5,16 +5,11 @@
 #include <cstdint>
 #include <ostream>
 
+#include "rtp/VoiceCapacity.h"
 #include "slots/SlotFactory.h"
 
-class RtpFactory : public SlotFactory {
+class RtpFactory : public SlotFactory, public VoiceCapacity {
  public:
-  // The voice engine's capacity request: a codec class in, the number of
-  // channels it can still serve as the result.
-  static constexpr uint32_t kVoiceCapacity = 0x40045602;
-  // Codec classes of the engine.
-  enum CodecClass : int32_t { classG729 = 4, classG723 = 2, classG711 = 1, classG711mcc = 8, classUniversal = 65 };
-
   static RtpFactory& instance();
 
   const char* GetName() const override { return "RTP"; }
@@ -23,12 +18,6 @@ class RtpFactory : public SlotFactory {
 
   // "rtp[<g723>,<g729>,<g711>,<universal>]: "
   std::ostream& PutHeader(std::ostream& os) const;
-
-  uint32_t g729 = 0;
-  uint32_t g723 = 0;
-  uint32_t g711 = 0;
-  uint32_t g711mcc = 0;
-  uint32_t universal = 0;
 
  private:
   RtpFactory();

@@ -245,6 +245,26 @@ TEST(OctetString, ValidityBySizeConstraint) {
   EXPECT_LT(x.compare(y), 0);
 }
 
+// Callers hold the octets as a plain std::vector<char>: they compare and
+// convert both ways, also for contents larger than the node pool's blocks.
+TEST(OctetString, ReadsAsAPlainVectorOfChar) {
+  std::vector<char> plain(600, '\x5A');
+  plain.back() = '\x01';
+  OCTET_STRING big(plain, &OCTET_STRING::theInfo);
+  EXPECT_TRUE(big == plain);
+  EXPECT_TRUE(plain == big);
+  std::vector<char> out = big;
+  EXPECT_EQ(plain, out);
+  OCTET_STRING copy(big);
+  copy.back() = '\x02';
+  EXPECT_TRUE(copy != plain);
+  EXPECT_TRUE(big == plain);  // the copy owns its octets
+  copy = bytes({0x01});
+  EXPECT_TRUE(copy != plain);
+  EXPECT_EQ(1u, copy.size());
+  EXPECT_TRUE(OCTET_STRING(&OCTET_STRING::theInfo) == std::vector<char>());
+}
+
 TEST(ObjectIdentifier, ContentsOctets) {
   OBJECT_IDENTIFIER oid;
   for (unsigned arc : {1u, 2u, 840u, 113549u}) oid.append(arc);

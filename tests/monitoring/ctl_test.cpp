@@ -214,8 +214,9 @@ TEST_F(MonitoringService, ALocalControllerProgramIsNotConnectedRatherThanNotRunn
   }
   MonitoringCtl m;
   const unsigned t0 = Mux::milliseconds();
+  // The exec can take a while on a loaded machine: wait up to 10 s for it.
   bool found = false;
-  for (int i = 0; i < 200 && !found; ++i) {
+  for (int i = 0; i < 2000 && !found; ++i) {
     found = find_proc_by_name("controller", -1) == pid;
     if (!found) ::usleep(5000);
   }
