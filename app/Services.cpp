@@ -10,6 +10,7 @@
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 #include "monitoring/MonitoringCtl.h"
+#include "rtp/RtpED137Factory.h"
 #include "rtp/RtpFactory.h"
 #include "rtp/RtpLEMZFactory.h"
 #include "signalling/HdlcSlot.h"
@@ -59,7 +60,7 @@ void CreateFactories() {
   T38SoftFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();
-  //   RtpED137Factory
+  RtpED137Factory::instance();
   HdlcSlot::traceSwitch(&traces.signalling.hdlc);
   HdlcSlotFactory::instance();
 }
