@@ -1,7 +1,5 @@
 // The conversions between the ED-137 radio state and the controller's TERM
 // radio values.
-#include <arpa/inet.h>
-
 #include <string>
 
 #include "rtp/ED137RadioControl.h"
@@ -9,16 +7,6 @@
 namespace RTPSignalling {
 
 namespace {
-
-uint32_t addrFromText(std::string const& text) { return inet_addr(text.c_str()); }
-
-std::string addrText(uint32_t networkOrder) {
-  in_addr a;
-  a.s_addr = networkOrder;
-  char text[INET_ADDRSTRLEN] = "";
-  inet_ntop(AF_INET, &a, text, sizeof text);
-  return text;
-}
 
 void headerToState(TERM::ED137RadioHeader const& h, ED137RadioState& s) {
   s.ptt = uint32_t(h.get_ptt().asInt());
@@ -87,7 +75,7 @@ void ED137RadioState::EncodeASN(TERM::ED137RadioModifierParams& params) const {
 
 int ED137RadioControl::DecodeASN(TERM::ED137RadioModifier const& m, ED137RadioState& s) const {
   s.word = 0;
-  s.sessionAddr = addrFromText(m.get_addr().get_session_addr());
+  s.sessionAddr = AddrFromText(m.get_addr().get_session_addr());
   s.sessionSsrc = m.get_addr().get_session_ssrc().getValue();
   TERM::ED137RadioModifierParams const& p = m.get_params();
   if (p.rx_isSelected()) {
@@ -120,7 +108,7 @@ int ED137RadioControl::EncodeASN(ED137RadioState const& radio, ED137RadioState c
                                  TERM::RtpRadioRequest& request) {
   EncodeStatusASN(radio, request);
   TERM::ED137RadioModifier& m = request.set_request().select_ed_137();
-  m.set_addr().set_session_addr(addrText(received.sessionAddr));
+  m.set_addr().set_session_addr(AddrText(received.sessionAddr));
   m.set_addr().set_session_ssrc(received.sessionSsrc);
   received.EncodeASN(m.set_params());
   return 0;
