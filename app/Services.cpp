@@ -6,9 +6,13 @@
 #include "control/Acceptor.h"
 #include "control/CtrlSrv.h"
 #include "control/HeartBeat.h"
+#include "hardware/BusCtl.h"
 #include "hardware/DSProcReceiver.h"
+#include "hardware/E1Ctl.h"
 #include "hardware/HDLC.h"
+#include "hardware/HwTests.h"
 #include "hardware/HwMux.h"
+#include "hardware/SpiCtrl.h"
 #include "monitoring/MonitoringCtl.h"
 #include "rtp/RtpED137Factory.h"
 #include "rtp/RtpFactory.h"
@@ -29,16 +33,14 @@
 
 #include <iostream>
 
-// The board control services and the slot kinds other than the trunks, the
-// bus channels and the MCC data channels are not part of this build. Each
-// step below names, in order, the calls it makes once they are; a control
-// service that does not exist is simply not bound.
+// The slot kinds other than the trunks, the bus channels and the MCC data
+// channels are not part of this build. Each step below names, in order, the
+// calls it makes once they are.
 
 namespace Services {
 
 void DisableClockControl() {
-  // BusCtl::instance().DisableControl() once the clock control exists.
-  std::clog << "clock control disabled." << std::endl;
+  BusCtl::instance()->DisableControl();
 }
 
 void CreateFactories() {
@@ -78,11 +80,12 @@ void CreateMonitoring(IniFile::File& config) {
 }
 
 void BindControl() {
-  // In this order, once they exist: HeartBeatCtl::instance(),
-  // Slots::instance(), HwTests::instance(), BusCtl::instance(),
-  // E1Ctl::instance(), spiCtrl::instance(), MonitoringCtl::instance().
   ctrlServer.Bind(HeartBeatCtl::instance());
   ctrlServer.Bind(&Slots::instance());
+  ctrlServer.Bind(HwTests::instance());
+  ctrlServer.Bind(BusCtl::instance());
+  ctrlServer.Bind(E1Ctl::instance());
+  ctrlServer.Bind(spiCtrl::instance());
   // Last: it takes only what no other service took.
   ctrlServer.Bind(&MonitoringCtl::instance());
 }

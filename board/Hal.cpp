@@ -25,7 +25,9 @@ constexpr uint32_t kMaxListed = 4096;
 
 }  // namespace
 
-Hal::Hal(StandIn& board) : Model(board, "/dev/hal", "hal") {}
+Hal::Hal(StandIn& board) : Model(board, "/dev/hal", "hal") {
+  for (auto& framer : regs_) framer[kSpiLineStatus] = kSpiLineUp;
+}
 
 uint8_t Hal::seenLocked(uint32_t n, int depth) const {
   auto o = seenOverride_.find(n);

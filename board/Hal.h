@@ -25,6 +25,10 @@ class Hal : public Model {
   static constexpr uint32_t kPower = 0xC0014206;       // byte: -> power supply state
   static constexpr uint32_t kLed = 0xC0014207;         // byte: framer LED bits
   static constexpr unsigned kSpiChannels = 8;
+  // A framer's line status register, and what it holds until a test sets
+  // it: carrier, frame and no alarm, the line up.
+  static constexpr unsigned kSpiLineStatus = 0x33;
+  static constexpr uint8_t kSpiLineUp = 0xC5;
   // What a channel that nobody drives is read as.
   static constexpr uint8_t kIdleByte = 0xFF;
 

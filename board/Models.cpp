@@ -1,7 +1,9 @@
 #include "board/Dsp.h"
 #include "board/DspData.h"
 #include "board/Dtmf.h"
+#include "board/E1Cas.h"
 #include "board/Hal.h"
+#include "board/Maintenance.h"
 #include "board/Mcc.h"
 #include "board/Mixer.h"
 #include "board/Rtp.h"
@@ -18,6 +20,8 @@ namespace Board {
 void registerModels(StandIn& board) {
   board.add(std::make_unique<Hal>(board));
   board.add(std::make_unique<Mcc>(board));
+  board.add(std::make_unique<Maintenance>(board));
+  board.add(std::make_unique<E1Cas>(board));
   board.add(std::make_unique<RtpExt>(board));
   board.add(std::make_unique<Dtmf>(board));
   board.add(std::make_unique<Dsp>(board));
