@@ -14,6 +14,7 @@
 #include "hardware/HwMux.h"
 #include "hardware/SpiCtrl.h"
 #include "monitoring/MonitoringCtl.h"
+#include "rtp/RtpED137Factory.h"
 #include "rtp/RtpFactory.h"
 #include "rtp/RtpLEMZFactory.h"
 #include "signalling/HdlcSlot.h"
@@ -61,7 +62,7 @@ void CreateFactories() {
   T38SoftFactory::instance();
   IsdnFactory::instance();
   RtpLEMZFactory::instance();
-  //   RtpED137Factory
+  RtpED137Factory::instance();
   HdlcSlot::traceSwitch(&traces.signalling.hdlc);
   HdlcSlotFactory::instance();
 }

@@ -16,16 +16,6 @@ namespace {
 
 // ---- single values ----
 
-uint32_t addrFromText(std::string const& text) { return inet_addr(text.c_str()); }
-
-std::string addrText(uint32_t networkOrder) {
-  in_addr a;
-  a.s_addr = networkOrder;
-  char text[INET_ADDRSTRLEN] = "";
-  inet_ntop(AF_INET, &a, text, sizeof text);
-  return text;
-}
-
 float floatFromText(std::string const& text) { return static_cast<float>(std::atof(text.c_str())); }
 
 std::string floatText(float f) {
@@ -128,7 +118,7 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioStatus const& st, LemzRadioState&
 int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& m, LemzRadioState& s) {
   using P = TERM::LemzRadioModifierParams;
   s.command = 0;
-  s.source_addr = addrFromText(m.get_addr().get_session_addr());
+  s.source_addr = AddrFromText(m.get_addr().get_session_addr());
   s.source_ssrc = m.get_addr().get_session_ssrc().getValue();
   P const& p = m.get_params();
   switch (p.currentSelection()) {
@@ -168,7 +158,7 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& m, LemzRadioState
       auto const& v = p.get_gw_set_selcall();
       s.command = GW_SEL_CALL;
       flagsToState(v.get_flags(), s);
-      s.session_addr = addrFromText(v.get_ip());
+      s.session_addr = AddrFromText(v.get_ip());
       s.ssrc = v.get_ssrc().getValue();
       callerIDFromText(s.callerID, v.get_cid());
       break;
@@ -198,7 +188,7 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& m, LemzRadioState
       auto const& v = p.get_wm_trans();
       s.command = WM_TRANS;
       flagsToState(v.get_flags(), s);
-      s.session_addr = addrFromText(v.get_ip());
+      s.session_addr = AddrFromText(v.get_ip());
       s.ssrc = v.get_ssrc().getValue();
       break;
     }
@@ -218,7 +208,7 @@ int LemzRadioControl::DecodeASN(TERM::LemzRadioModifier const& m, LemzRadioState
       auto const& v = p.get_wm_selcall();
       s.command = WM_SEL_CALL_TRANS;
       flagsToState(v.get_flags(), s);
-      s.session_addr = addrFromText(v.get_ip());
+      s.session_addr = AddrFromText(v.get_ip());
       s.ssrc = v.get_ssrc().getValue();
       callerIDFromText(s.callerID, v.get_cid());
       break;
@@ -259,7 +249,7 @@ int LemzRadioControl::EncodeASN(LemzRadioState const& current, LemzRadioState co
   using P = TERM::LemzRadioModifierParams;
   EncodeStatusASN(current, request);
   TERM::LemzRadioModifier& m = request.set_request().select_lemz();
-  m.set_addr().set_session_addr(addrText(r.source_addr));
+  m.set_addr().set_session_addr(AddrText(r.source_addr));
   m.set_addr().set_session_ssrc(r.source_ssrc);
   P& p = m.set_params();
   Fit fit;
@@ -291,7 +281,7 @@ int LemzRadioControl::EncodeASN(LemzRadioState const& current, LemzRadioState co
     case GW_SEL_CALL: {
       auto& v = p.select_gw_set_selcall();
       flagsFromState(r, v.set_flags(), fit);
-      v.set_ip(addrText(r.session_addr));
+      v.set_ip(AddrText(r.session_addr));
       v.set_ssrc(r.ssrc);
       v.set_cid(callerIDText(r.callerID));
       break;
@@ -314,7 +304,7 @@ int LemzRadioControl::EncodeASN(LemzRadioState const& current, LemzRadioState co
     case WM_TRANS: {
       auto& v = p.select_wm_trans();
       flagsFromState(r, v.set_flags(), fit);
-      v.set_ip(addrText(r.session_addr));
+      v.set_ip(AddrText(r.session_addr));
       v.set_ssrc(r.ssrc);
       break;
     }
@@ -331,7 +321,7 @@ int LemzRadioControl::EncodeASN(LemzRadioState const& current, LemzRadioState co
     case WM_SEL_CALL_TRANS: {
       auto& v = p.select_wm_selcall();
       flagsFromState(r, v.set_flags(), fit);
-      v.set_ip(addrText(r.session_addr));
+      v.set_ip(AddrText(r.session_addr));
       v.set_ssrc(r.ssrc);
       v.set_cid(callerIDText(r.callerID));
       break;

@@ -1,5 +1,6 @@
 #include "rtp/RadioControl.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
 
@@ -13,6 +14,16 @@
 namespace RTPSignalling {
 
 char const* GetRtpExtDevName() { return ::GetRtpExtDevName(); }
+
+uint32_t AddrFromText(std::string const& text) { return inet_addr(text.c_str()); }
+
+std::string AddrText(uint32_t networkOrder) {
+  in_addr a;
+  a.s_addr = networkOrder;
+  char text[INET_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
 
 RadioControl::RadioControl(int id_, rtp_ext_attach_session_params const& attach,
                            rtp_ext_init_params const& init)

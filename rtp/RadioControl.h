@@ -51,6 +51,11 @@ enum : uint16_t { ETYPE_LEMZ = 0x1337, ETYPE_ED137 = 0x0167 };
 
 char const* GetRtpExtDevName();
 
+// IPv4 addresses as the controller writes them (dotted text) and as the
+// driver does (network order); text that is no address gives 255.255.255.255.
+uint32_t AddrFromText(std::string const& text);
+std::string AddrText(uint32_t networkOrder);
+
 // The slot's view of its control.
 class IRadioController {
  public:
