@@ -36,7 +36,7 @@ void SEQUENCE::BitMap::swap(BitMap& other) {
 
 // ---- SEQUENCE::FieldVector
 
-SEQUENCE::FieldVector::FieldVector(std::size_t n) : count_(0), local_(), heap_(nullptr) {
+SEQUENCE::FieldVector::FieldVector(std::size_t n) : FieldVector() {
   if (n > sizeof local_ / sizeof local_[0]) {
     heap_ = static_cast<AbstractData**>(detail::allocateNode(n * sizeof(AbstractData*)));
     std::fill(heap_, heap_ + n, nullptr);
@@ -54,31 +54,91 @@ SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : FieldVector(other
   }
 }
 
-SEQUENCE::FieldVector::~FieldVector() {
-  for (AbstractData* f : *this) delete f;
-  if (count_ > sizeof local_ / sizeof local_[0]) detail::releaseNode(heap_, count_ * sizeof(AbstractData*));
-  count_ = 0;
+void SEQUENCE::FieldVector::build(InfoType const* info) {
+  std::size_t const n = static_cast<std::size_t>(info->numFields) + info->knownExtensions;
+  std::size_t const local = sizeof local_ / sizeof local_[0];
+  if (info->fieldBlock != 0) {
+    block_ = static_cast<char*>(detail::allocateNode(info->fieldBlock));
+    blockSize_ = info->fieldBlock;
+    if (n > local) heap_ = reinterpret_cast<AbstractData**>(block_);
+  } else if (n > local) {
+    heap_ = static_cast<AbstractData**>(detail::allocateNode(n * sizeof(AbstractData*)));
+  }
+  if (n > local) std::fill(heap_, heap_ + n, nullptr);
+  count_ = n;
+  // A field that throws leaves the vector whole: what was made is dropped
+  // by the destructor.
+  AbstractData** to = begin();
+  int const* ids = info->fieldIds;
+  FieldPlace const* places = info->fieldPlaces;
+  for (unsigned k = 0; k < info->numFields; ++k) {
+    if (ids[k] != -1) continue;
+    if (places != nullptr && places[k].make != nullptr && k < 64) {
+      to[k] = places[k].make(block_ + places[k].offset, info->fieldInfos[k]);
+      placed_ |= std::uint64_t{1} << k;
+      if (places[k].plain) plain_ |= std::uint64_t{1} << k;
+    } else {
+      to[k] = AbstractData::create(info->fieldInfos[k]);
+    }
+  }
 }
+
+void SEQUENCE::FieldVector::release() noexcept {
+  AbstractData** s = begin();
+  if (count_ <= 64) {
+    // Only the slots with something to destroy are visited.
+    std::uint64_t work = (count_ == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count_) - 1) & ~plain_;
+    while (work != 0) {
+      unsigned k = static_cast<unsigned>(__builtin_ctzll(work));
+      work &= work - 1;
+      if (AbstractData* f = s[k]) {
+        if (((placed_ >> k) & 1) != 0)
+          f->~AbstractData();
+        else
+          delete f;
+      }
+    }
+  } else {
+    for (std::size_t k = 0; k < count_; ++k) {
+      AbstractData* f = s[k];
+      if (f == nullptr) continue;
+      if (k < 64 && ((placed_ >> k) & 1) != 0) {
+        if (((plain_ >> k) & 1) == 0) f->~AbstractData();
+      } else {
+        delete f;
+      }
+    }
+  }
+  if (count_ > sizeof local_ / sizeof local_[0] && heap_ != reinterpret_cast<AbstractData**>(block_))
+    detail::releaseNode(heap_, count_ * sizeof(AbstractData*));
+  if (block_ != nullptr) detail::releaseNode(block_, blockSize_);
+  count_ = 0;
+  heap_ = nullptr;
+  block_ = nullptr;
+  blockSize_ = 0;
+  placed_ = plain_ = 0;
+}
+
+SEQUENCE::FieldVector::~FieldVector() { release(); }
 
 void SEQUENCE::FieldVector::swap(FieldVector& other) {
   std::swap(count_, other.count_);
   std::swap(local_, other.local_);
   std::swap(heap_, other.heap_);
+  std::swap(block_, other.block_);
+  std::swap(blockSize_, other.blockSize_);
+  std::swap(placed_, other.placed_);
+  std::swap(plain_, other.plain_);
 }
 
 // ---- SEQUENCE
 
 AbstractData* SEQUENCE::create(void const* info) { return new SEQUENCE(info); }
 
-SEQUENCE::SEQUENCE(void const* info)
-    : AbstractData(info),
-      fields(static_cast<std::size_t>(static_cast<InfoType const*>(info)->numFields) +
-             static_cast<InfoType const*>(info)->knownExtensions) {
+SEQUENCE::SEQUENCE(void const* info) : AbstractData(info) {
   InfoType const* i = this->info();
+  fields.build(i);
   if (i->numOptional != 0) optionalFields.resize(i->numOptional);
-  for (unsigned k = 0; k < i->numFields; ++k) {
-    if (i->fieldIds[k] == -1) fields[k] = AbstractData::create(i->fieldInfos[k]);
-  }
   if (i->defaultExtensions != nullptr) {
     extensionFields.resize(i->knownExtensions);
     std::copy(i->defaultExtensions, i->defaultExtensions + extensionFields.bytes().size(),

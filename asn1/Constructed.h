@@ -10,9 +10,98 @@
 #include <boost/iterator/iterator_adaptor.hpp>
 #include <vector>
 
+#include <cstdint>
+#include <type_traits>
+
 #include "asn1/AbstractData.h"
+#include "asn1/Primitive.h"
 
 namespace ASN1 {
+
+class SEQUENCE;
+class CHOICE;
+
+// What a SEQUENCE knows of one of its fields from its class: how to make a
+// mandatory field inside the one block the SEQUENCE holds for its slots and
+// such fields, so that a decoded message costs a node per SEQUENCE rather
+// than one per field, and which kind it is, so that a coder can reach the
+// common kinds without a visit. `make` is null for a field made on its own.
+// The places are worked out when the records are compiled.
+struct FieldPlace {
+  enum Kind : unsigned char { Other, Integer, Boolean, Enumerated, Nothing, Sequence, Choice };
+  unsigned offset;  // where in the block the field is made
+  bool plain;       // its destruction releases nothing: it can be skipped
+  Kind kind;
+  AbstractData* (*make)(void* where, void const* info);
+};
+
+template <class T>
+AbstractData* make_value_at(void* where, void const* info) {
+  static_assert(alignof(T) <= alignof(void*), "a field block aligns its values to a pointer");
+  return new (where) T(info);
+}
+
+// The classes whose values hold nothing but their record and a number:
+// generated classes add no members, so a class of the same size as one of
+// these bases is one of them.
+template <class T>
+constexpr bool plain_value() {
+  return (std::is_base_of<INTEGER, T>::value && sizeof(T) == sizeof(INTEGER)) ||
+         (std::is_base_of<BOOLEAN, T>::value && sizeof(T) == sizeof(BOOLEAN)) ||
+         (std::is_base_of<ENUMERATED, T>::value && sizeof(T) == sizeof(ENUMERATED)) ||
+         (std::is_base_of<Null, T>::value && sizeof(T) == sizeof(Null));
+}
+
+template <class T>
+constexpr FieldPlace::Kind kind_of() {
+  return std::is_base_of<INTEGER, T>::value      ? FieldPlace::Integer
+         : std::is_base_of<BOOLEAN, T>::value    ? FieldPlace::Boolean
+         : std::is_base_of<ENUMERATED, T>::value ? FieldPlace::Enumerated
+         : std::is_base_of<Null, T>::value       ? FieldPlace::Nothing
+         : std::is_base_of<SEQUENCE, T>::value   ? FieldPlace::Sequence
+         : std::is_base_of<CHOICE, T>::value     ? FieldPlace::Choice
+                                                 : FieldPlace::Other;
+}
+
+// The block is one node of the pool at most.
+constexpr unsigned maxFieldBlock = detail::NodePool::grain * detail::NodePool::classes;
+
+// Octets a SEQUENCE of n fields keeps its slots in within the block: none
+// while they fit in place.
+constexpr unsigned slot_bytes(unsigned n) { return n > 4 ? n * static_cast<unsigned>(sizeof(void*)) : 0; }
+
+// Octets a value of T takes in a block; 0 for a class not made from its
+// record alone (an open type is made around its carried value).
+template <class T>
+constexpr unsigned block_room() {
+  if constexpr (std::is_constructible<T, void const*>::value)
+    return static_cast<unsigned>((sizeof(T) + sizeof(void*) - 1) / sizeof(void*) * sizeof(void*));
+  else
+    return 0;
+}
+
+// Where the block ends once a mandatory field of class T, to be made at
+// `offset`, is in it (or made on its own, as it does not fit).
+template <class T>
+constexpr unsigned next_place(unsigned offset) {
+  return block_room<T>() != 0 && offset + block_room<T>() <= maxFieldBlock ? offset + block_room<T>() : offset;
+}
+
+// A mandatory field of class T, made at `offset` when it fits there.
+template <class T>
+constexpr FieldPlace place_at(unsigned offset) {
+  if constexpr (std::is_constructible<T, void const*>::value) {
+    if (next_place<T>(offset) != offset) return FieldPlace{offset, plain_value<T>(), kind_of<T>(), &make_value_at<T>};
+  }
+  return FieldPlace{0, false, kind_of<T>(), nullptr};
+}
+
+// A field made on its own (optional fields, additions).
+template <class T>
+constexpr FieldPlace place_of() {
+  return FieldPlace{0, false, kind_of<T>(), nullptr};
+}
+constexpr FieldPlace no_place() { return FieldPlace{0, false, FieldPlace::Other, nullptr}; }
 
 class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
  public:
@@ -27,6 +116,8 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
     char const* defaultExtensions;  // null, or packed bits of additions present from construction
     unsigned const* tags;           // null: automatic; &defaultTag: own tags; else one per field
     char const* const* fieldNames;
+    FieldPlace const* fieldPlaces;  // null, or one per field
+    unsigned fieldBlock;            // octets of the block: slots beyond 4 and placed fields; 0 none
   };
 
   // Marker for `tags`: every field keeps the tag of its own type.
@@ -105,16 +196,22 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
   };
 
   // One owned slot per field; a slot may be null. A few slots are held in
-  // place, more in the node pool.
+  // place, more in the node pool. Mandatory fields may live in one block
+  // the vector owns (see FieldPlace); a slot marked placed is destroyed in
+  // place and never deleted on its own.
   class FieldVector {
    public:
-    FieldVector() : count_(0), local_(), heap_(nullptr) {}
+    FieldVector() : count_(0), local_(), heap_(nullptr), block_(nullptr), blockSize_(0), placed_(0), plain_(0) {}
     // n empty slots.
     explicit FieldVector(std::size_t n);
     FieldVector(FieldVector const& other);
     FieldVector& operator=(FieldVector const&) = delete;
     ~FieldVector();
     void swap(FieldVector& other);
+
+    // The slots of a new SEQUENCE, the mandatory fields made from their
+    // records, in the block where they have a place.
+    void build(InfoType const* info);
 
     std::size_t size() const { return count_; }
     AbstractData** begin() { return count_ <= sizeof local_ / sizeof local_[0] ? local_ : heap_; }
@@ -125,9 +222,15 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
     AbstractData* operator[](std::size_t i) const { return begin()[i]; }
 
    private:
+    void release() noexcept;
+
     std::size_t count_;
     AbstractData* local_[4];
-    AbstractData** heap_;
+    AbstractData** heap_;  // more than 4 slots: at the start of block_, or a node of its own
+    char* block_;
+    unsigned blockSize_;
+    std::uint64_t placed_;  // slots whose value lives in block_
+    std::uint64_t plain_;   // of those, the ones with nothing to destroy
   };
 
   static AbstractData* create(void const* info);
@@ -144,6 +247,9 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
   // Slot count: root fields plus known extension additions.
   unsigned fieldCount() const { return static_cast<unsigned>(fields.size()); }
   AbstractData* getField(unsigned index) { return fields[index]; }
+  // Every slot, for a coder's walk: they stay where they are until the
+  // value is assigned or swapped.
+  AbstractData* const* fieldSlots() const { return fields.begin(); }
   AbstractData const* getField(unsigned index) const { return fields[index]; }
   char const* getFieldName(int index) const { return info()->fieldNames[index]; }
   unsigned getFieldTag(int index) const;

@@ -19,13 +19,6 @@ unsigned PERDecoder::getBitsLeft() const {
   return n > UINT_MAX ? UINT_MAX : static_cast<unsigned>(n);
 }
 
-void PERDecoder::byteAlign() {
-  if (unread_ != 8) {
-    ++pos_;
-    unread_ = 8;
-  }
-}
-
 void PERDecoder::setPosition(char const* position) {
   pos_ = position < end_ ? position : end_;
   unread_ = 8;
@@ -37,18 +30,7 @@ void PERDecoder::rollback(memento_type m) {
   unread_ = static_cast<uint16_t>(m.bits);
 }
 
-int PERDecoder::decodeSingleBit() {
-  if (bitsLeft() == 0) return 0;
-  --unread_;
-  int bit = (static_cast<unsigned char>(*pos_) >> unread_) & 1;
-  if (unread_ == 0) {
-    ++pos_;
-    unread_ = 8;
-  }
-  return bit;
-}
-
-bool PERDecoder::decodeMultiBit(unsigned bits, unsigned& value) {
+bool PERDecoder::decodeMultiBitAcross(unsigned bits, unsigned& value) {
   if (bits > 32 || bits > bitsLeft()) return false;
   if (bits == 0) {
     value = 0;
@@ -458,6 +440,26 @@ bool PERDecoder::do_visit(GeneralizedTime& v) {
 
 // ---- SEQUENCE
 
+// The common kinds straight to their readers, the others through a visit.
+inline __attribute__((always_inline)) bool PERDecoder::decodeField(AbstractData& field, unsigned kind) {
+  switch (kind) {
+    case FieldPlace::Integer:
+      return PERDecoder::do_visit(static_cast<INTEGER&>(field));
+    case FieldPlace::Boolean:
+      return PERDecoder::do_visit(static_cast<BOOLEAN&>(field));
+    case FieldPlace::Enumerated:
+      return PERDecoder::do_visit(static_cast<ENUMERATED&>(field));
+    case FieldPlace::Nothing:
+      return true;
+    case FieldPlace::Sequence:
+      return PERDecoder::do_visit(static_cast<SEQUENCE&>(field));
+    case FieldPlace::Choice:
+      return PERDecoder::do_visit(static_cast<CHOICE&>(field));
+    default:
+      return field.accept(*this);
+  }
+}
+
 // The hooks' walk with the root fields read in place: the hot path of every
 // message, so no hook call per field.
 bool PERDecoder::do_visit(SEQUENCE& v) {
@@ -465,17 +467,22 @@ bool PERDecoder::do_visit(SEQUENCE& v) {
   if (r == StepFail) return false;
   SEQUENCE::InfoType const* info = v.info();
   int const* ids = info->fieldIds;
-  SEQUENCE::BitMap const& map = v.optionalMap();
+  FieldPlace const* places = info->fieldPlaces;
+  // The map was just sized to the optional root fields, which is what the
+  // record's optional indexes count; the slots do not move while read.
+  unsigned char const* present = reinterpret_cast<unsigned char const*>(v.optionalMap().bytes().data());
+  AbstractData* const* slots = v.fieldSlots();
   int lastOptional = -1;
   for (unsigned i = 0; i < info->numFields; ++i) {
     int id = ids[i];
     if (id != -1) {
       lastOptional = id;
-      if (!map[static_cast<unsigned>(id)]) continue;
-      if (v.getField(i) == nullptr) v.includeOptionalField(static_cast<unsigned>(id), i);
+      unsigned bit = static_cast<unsigned>(id);
+      if ((present[bit / 8] & (0x80u >> (bit % 8))) == 0) continue;
+      if (slots[i] == nullptr) v.includeOptionalField(bit, i);
     }
-    AbstractData* field = v.getField(i);
-    if (field == nullptr || !field->accept(*this)) return false;
+    AbstractData* field = slots[i];
+    if (field == nullptr || !decodeField(*field, places != nullptr ? places[i].kind : FieldPlace::Other)) return false;
   }
   if (r != StepWithExtensions) return true;
   if (PERDecoder::preVisitExtensions(v) != StepWithExtensions) return false;
@@ -487,15 +494,24 @@ bool PERDecoder::do_visit(SEQUENCE& v) {
 }
 
 int PERDecoder::preVisitExtensionRoots(SEQUENCE& v) {
+  SEQUENCE::InfoType const* info = v.info();
   bool extensions = false;
-  if (v.extendable()) {
+  if (info->extendable) {
     if (atEnd()) return StepFail;
     extensions = decodeSingleBit() != 0;
   }
-  unsigned optional = v.info()->numOptional;
+  unsigned optional = info->numOptional;
   SEQUENCE::BitMap& map = v.optionalMap();
   if (map.size() != optional) map.resize(optional);
-  if (!decodeBitMap(map.bytes().data(), map.bytes().size(), optional)) return StepFail;
+  if (optional == 0) {
+    // nothing to read
+  } else if (optional <= 8) {
+    unsigned bits = 0;
+    if (!decodeMultiBit(optional, bits)) return StepFail;
+    map.bytes()[0] = static_cast<char>(bits << (8 - optional));
+  } else if (!decodeBitMap(map.bytes().data(), map.bytes().size(), optional)) {
+    return StepFail;
+  }
   return extensions ? StepWithExtensions : StepRootsOnly;
 }
 

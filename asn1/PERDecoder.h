@@ -40,13 +40,35 @@ class PERDecoder : public Visitor {
   // The position has reached the end (a partly read last octet is not).
   bool atEnd() const { return pos_ >= end_; }
   unsigned getBitsLeft() const;
-  void byteAlign();
+  void byteAlign() {
+    if (unread_ != 8) {
+      ++pos_;
+      unread_ = 8;
+    }
+  }
   void setPosition(char const* position);
   void rollback(memento_type m);
 
   // 0 when no bit is left (test atEnd() first to tell).
-  int decodeSingleBit();
-  bool decodeMultiBit(unsigned bits, unsigned& value);
+  int decodeSingleBit() {
+    if (pos_ >= end_) return 0;
+    --unread_;
+    int bit = (static_cast<unsigned char>(*pos_) >> unread_) & 1;
+    if (unread_ == 0) {
+      ++pos_;
+      unread_ = 8;
+    }
+    return bit;
+  }
+  bool decodeMultiBit(unsigned bits, unsigned& value) {
+    // Most reads end inside the octet at hand.
+    if (bits < unread_ && pos_ < end_) {
+      unread_ = static_cast<uint16_t>(unread_ - bits);
+      value = (static_cast<unsigned char>(*pos_) >> unread_) & ((1u << bits) - 1u);
+      return true;
+    }
+    return decodeMultiBitAcross(bits, value);
+  }
   // Fills `bits` bits of the `size` octets of `map`.
   bool decodeBitMap(char* map, std::size_t size, unsigned bits);
   // Aligns and copies up to n octets; answers how many were there.
@@ -88,6 +110,7 @@ class PERDecoder : public Visitor {
 
  private:
   uint64_t bitsLeft() const { return pos_ < end_ ? octetsLeft() * 8 + unread_ - 8 : 0; }
+  bool decodeMultiBitAcross(unsigned bits, unsigned& value);
   // Whole octets from the position to the end.
   uint64_t octetsLeft() const { return pos_ < end_ ? static_cast<uint64_t>(end_ - pos_) : 0; }
   // Reads an open type's length; `openEnd` is where its octets end. Fails
@@ -95,6 +118,8 @@ class PERDecoder : public Visitor {
   bool openTypeEnd(char const*& openEnd);
   // Decodes the value from the octets before `limit` only, then moves to it.
   bool decodeWithin(AbstractData& value, char const* limit);
+  // Decodes a SEQUENCE's field of the given FieldPlace kind.
+  bool decodeField(AbstractData& field, unsigned kind);
 
   char const* pos_;
   char const* end_;

@@ -64,6 +64,7 @@ class Item : public ASN1::SEQUENCE {
   static const void* const fieldInfos[2];
   static const int fieldIds[2];
   static const char* const fieldNames[2];
+  static const ASN1::FieldPlace fieldPlaces[2];
   static const InfoType theInfo;
 
   Item() : SEQUENCE(&theInfo) {}
@@ -98,6 +99,7 @@ class Params : public ASN1::SEQUENCE {
   static const void* const fieldInfos[6];
   static const int fieldIds[6];
   static const char* const fieldNames[6];
+  static const ASN1::FieldPlace fieldPlaces[6];
   static const InfoType theInfo;
 
   Params() : SEQUENCE(&theInfo) {}
@@ -187,6 +189,7 @@ class Message : public ASN1::SEQUENCE {
   static const void* const fieldInfos[2];
   static const int fieldIds[2];
   static const char* const fieldNames[2];
+  static const ASN1::FieldPlace fieldPlaces[2];
   static const InfoType theInfo;
 
   Message() : SEQUENCE(&theInfo) {}
@@ -213,6 +216,7 @@ class Batch : public ASN1::SEQUENCE {
   static const void* const fieldInfos[1];
   static const int fieldIds[1];
   static const char* const fieldNames[1];
+  static const ASN1::FieldPlace fieldPlaces[1];
   static const InfoType theInfo;
 
   Batch() : SEQUENCE(&theInfo) {}

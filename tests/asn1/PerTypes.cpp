@@ -35,8 +35,16 @@ const void* const ParamsV2::fieldInfos[7] = {
     &extra_type::theInfo};
 const int ParamsV2::fieldIds[7] = {-1, 0, -1, 1, 0, 0, 0};
 const char* const ParamsV2::fieldNames[7] = {"slot", "name", "mode", "items", "gain-level", "flag", "extra"};
+namespace {
+constexpr unsigned paramsV2Mode = ASN1::next_place<Demo::Params::slot_type>(ASN1::slot_bytes(7));
+}
+const ASN1::FieldPlace ParamsV2::fieldPlaces[7] = {
+    ASN1::place_at<Demo::Params::slot_type>(ASN1::slot_bytes(7)), ASN1::no_place(),
+    ASN1::place_at<Demo::Params::mode_type>(paramsV2Mode), ASN1::no_place(), ASN1::no_place(), ASN1::no_place(),
+    ASN1::no_place()};
 const ParamsV2::InfoType ParamsV2::theInfo = {
-    &create_value<ParamsV2>, 16, true, fieldInfos, fieldIds, 4, 3, 2, nullptr, nullptr, fieldNames};
+    &create_value<ParamsV2>, 16, true, fieldInfos, fieldIds, 4, 3, 2, nullptr, nullptr, fieldNames, fieldPlaces,
+    ASN1::next_place<Demo::Params::mode_type>(paramsV2Mode)};
 
 const void* const CommandV2::selectionInfos[4] = {&Demo::Params::theInfo, &ASN1::Null::theInfo, &Demo::Mode::theInfo,
                                                   &ASN1::BOOLEAN::theInfo};
@@ -55,7 +63,33 @@ const void* const Sink::fieldInfos[16] = {
 const int Sink::fieldIds[16] = {-1, 0, -1, -1, -1, 1, -1, -1, 2, -1, -1, -1, -1, -1, -1, 0};
 const char* const Sink::fieldNames[16] = {"os",    "os2",   "bits", "num", "tiny", "oid",  "bmp",    "open",
                                           "typed", "small", "ext",  "neg", "bools", "tri", "oneBit", "more"};
+// The mandatory fields one after another in the block, after the slots.
+namespace {
+using ASN1::next_place;
+constexpr unsigned sinkAt0 = ASN1::slot_bytes(16);
+constexpr unsigned sinkAt2 = next_place<ASN1::OCTET_STRING>(sinkAt0);
+constexpr unsigned sinkAt3 = next_place<ASN1::BIT_STRING>(sinkAt2);
+constexpr unsigned sinkAt4 = next_place<ASN1::NumericString>(sinkAt3);
+constexpr unsigned sinkAt6 = next_place<Tiny0to2>(sinkAt4);
+constexpr unsigned sinkAt7 = next_place<ASN1::BMPString>(sinkAt6);
+constexpr unsigned sinkAt9 = next_place<ASN1::OpenData>(sinkAt7);
+constexpr unsigned sinkAt10 = next_place<Small>(sinkAt9);
+constexpr unsigned sinkAt11 = next_place<IntExt0to255>(sinkAt10);
+constexpr unsigned sinkAt12 = next_place<IntFromMinus10>(sinkAt11);
+constexpr unsigned sinkAt13 = next_place<ASN1::SEQUENCE_OF_Base>(sinkAt12);
+constexpr unsigned sinkAt14 = next_place<Tri>(sinkAt13);
+constexpr unsigned sinkEnd = next_place<Int0to1>(sinkAt14);
+}  // namespace
+const ASN1::FieldPlace Sink::fieldPlaces[16] = {
+    ASN1::place_at<ASN1::OCTET_STRING>(sinkAt0),     ASN1::no_place(),
+    ASN1::place_at<ASN1::BIT_STRING>(sinkAt2),       ASN1::place_at<ASN1::NumericString>(sinkAt3),
+    ASN1::place_at<Tiny0to2>(sinkAt4),               ASN1::no_place(),
+    ASN1::place_at<ASN1::BMPString>(sinkAt6),        ASN1::place_at<ASN1::OpenData>(sinkAt7),
+    ASN1::no_place(),                                ASN1::place_at<Small>(sinkAt9),
+    ASN1::place_at<IntExt0to255>(sinkAt10),          ASN1::place_at<IntFromMinus10>(sinkAt11),
+    ASN1::place_at<ASN1::SEQUENCE_OF_Base>(sinkAt12), ASN1::place_at<Tri>(sinkAt13),
+    ASN1::place_at<Int0to1>(sinkAt14),               ASN1::no_place()};
 const Sink::InfoType Sink::theInfo = {
-    &create_value<Sink>, 16, true, fieldInfos, fieldIds, 15, 1, 3, nullptr, nullptr, fieldNames};
+    &create_value<Sink>, 16, true, fieldInfos, fieldIds, 15, 1, 3, nullptr, nullptr, fieldNames, fieldPlaces, sinkEnd};
 
 }  // namespace PerTest
