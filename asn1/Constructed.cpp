@@ -54,32 +54,46 @@ SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : FieldVector(other
   }
 }
 
+inline __attribute__((always_inline)) void SEQUENCE::FieldVector::add(unsigned k, InfoType const* info) {
+  if (((placed_ >> k) & 1) != 0 && k < 64)
+    (*this)[k] = info->fieldBlock->places[k].make(block_ + info->fieldBlock->places[k].offset, info->fieldInfos[k]);
+  else
+    (*this)[k] = AbstractData::create(info->fieldInfos[k]);
+}
+
 void SEQUENCE::FieldVector::build(InfoType const* info) {
   std::size_t const n = static_cast<std::size_t>(info->numFields) + info->knownExtensions;
   std::size_t const local = sizeof local_ / sizeof local_[0];
-  if (info->fieldBlock != 0) {
-    block_ = static_cast<char*>(detail::allocateNode(info->fieldBlock));
-    blockSize_ = info->fieldBlock;
+  FieldBlock const* fb = info->fieldBlock;
+  if (fb != nullptr && fb->size != 0) {
+    block_ = static_cast<char*>(detail::allocateNode(fb->size));
+    blockSize_ = fb->size;
     if (n > local) heap_ = reinterpret_cast<AbstractData**>(block_);
+    // The marks stand for the whole life of the block: a slot still empty
+    // is passed over when the vector goes.
+    placed_ = fb->placed;
+    plain_ = fb->plain;
   } else if (n > local) {
     heap_ = static_cast<AbstractData**>(detail::allocateNode(n * sizeof(AbstractData*)));
   }
   if (n > local) std::fill(heap_, heap_ + n, nullptr);
   count_ = n;
   // A field that throws leaves the vector whole: what was made is dropped
-  // by the destructor.
-  AbstractData** to = begin();
-  int const* ids = info->fieldIds;
-  FieldPlace const* places = info->fieldPlaces;
-  for (unsigned k = 0; k < info->numFields; ++k) {
-    if (ids[k] != -1) continue;
-    if (places != nullptr && places[k].make != nullptr && k < 64) {
-      to[k] = places[k].make(block_ + places[k].offset, info->fieldInfos[k]);
-      placed_ |= std::uint64_t{1} << k;
-      if (places[k].plain) plain_ |= std::uint64_t{1} << k;
-    } else {
-      to[k] = AbstractData::create(info->fieldInfos[k]);
+  // by the destructor. Optional fields keep their place until included.
+  if (fb != nullptr && info->numFields <= 64) {
+    AbstractData** to = begin();
+    for (std::uint64_t m = fb->mandatory; m != 0; m &= m - 1) {
+      unsigned k = static_cast<unsigned>(__builtin_ctzll(m));
+      if (((placed_ >> k) & 1) != 0)
+        to[k] = fb->places[k].make(block_ + fb->places[k].offset, info->fieldInfos[k]);
+      else
+        to[k] = AbstractData::create(info->fieldInfos[k]);
     }
+    return;
+  }
+  int const* ids = info->fieldIds;
+  for (unsigned k = 0; k < info->numFields; ++k) {
+    if (ids[k] == -1) add(k, info);
   }
 }
 
@@ -112,11 +126,6 @@ void SEQUENCE::FieldVector::release() noexcept {
   if (count_ > sizeof local_ / sizeof local_[0] && heap_ != reinterpret_cast<AbstractData**>(block_))
     detail::releaseNode(heap_, count_ * sizeof(AbstractData*));
   if (block_ != nullptr) detail::releaseNode(block_, blockSize_);
-  count_ = 0;
-  heap_ = nullptr;
-  block_ = nullptr;
-  blockSize_ = 0;
-  placed_ = plain_ = 0;
 }
 
 SEQUENCE::FieldVector::~FieldVector() { release(); }
@@ -138,7 +147,7 @@ AbstractData* SEQUENCE::create(void const* info) { return new SEQUENCE(info); }
 SEQUENCE::SEQUENCE(void const* info) : AbstractData(info) {
   InfoType const* i = this->info();
   fields.build(i);
-  if (i->numOptional != 0) optionalFields.resize(i->numOptional);
+  if (i->numOptional != 0) optionalFields.reset(i->numOptional);
   if (i->defaultExtensions != nullptr) {
     extensionFields.resize(i->knownExtensions);
     std::copy(i->defaultExtensions, i->defaultExtensions + extensionFields.bytes().size(),
@@ -188,7 +197,7 @@ int SEQUENCE::tagMode() const {
 
 
 void SEQUENCE::includeOptionalField(unsigned optionalIndex, unsigned fieldIndex) {
-  if (fields[fieldIndex] == nullptr) fields[fieldIndex] = AbstractData::create(info()->fieldInfos[fieldIndex]);
+  if (fields[fieldIndex] == nullptr) fields.add(fieldIndex, info());
   if (optionalIndex < optionalFields.size()) {
     optionalFields.set(optionalIndex);
   } else {

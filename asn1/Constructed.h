@@ -22,9 +22,9 @@ class SEQUENCE;
 class CHOICE;
 
 // What a SEQUENCE knows of one of its fields from its class: how to make a
-// mandatory field inside the one block the SEQUENCE holds for its slots and
-// such fields, so that a decoded message costs a node per SEQUENCE rather
-// than one per field, and which kind it is, so that a coder can reach the
+// root field inside the one block the SEQUENCE holds for its slots and such
+// fields (an optional one when it is included), so that a decoded message
+// costs a node per SEQUENCE rather than one per field, and which kind it is, so that a coder can reach the
 // common kinds without a visit. `make` is null for a field made on its own.
 // The places are worked out when the records are compiled.
 struct FieldPlace {
@@ -80,14 +80,14 @@ constexpr unsigned block_room() {
     return 0;
 }
 
-// Where the block ends once a mandatory field of class T, to be made at
+// Where the block ends once a root field of class T, to be made at
 // `offset`, is in it (or made on its own, as it does not fit).
 template <class T>
 constexpr unsigned next_place(unsigned offset) {
   return block_room<T>() != 0 && offset + block_room<T>() <= maxFieldBlock ? offset + block_room<T>() : offset;
 }
 
-// A mandatory field of class T, made at `offset` when it fits there.
+// A root field of class T, made at `offset` when it fits there.
 template <class T>
 constexpr FieldPlace place_at(unsigned offset) {
   if constexpr (std::is_constructible<T, void const*>::value) {
@@ -96,12 +96,34 @@ constexpr FieldPlace place_at(unsigned offset) {
   return FieldPlace{0, false, kind_of<T>(), nullptr};
 }
 
-// A field made on its own (optional fields, additions).
+// A field made on its own (extension additions).
 template <class T>
 constexpr FieldPlace place_of() {
   return FieldPlace{0, false, kind_of<T>(), nullptr};
 }
 constexpr FieldPlace no_place() { return FieldPlace{0, false, FieldPlace::Other, nullptr}; }
+
+// A SEQUENCE type's block: the places of its fields, the block's size and,
+// over the first 64 fields, which are mandatory, which have a place and
+// which of those have nothing to destroy.
+struct FieldBlock {
+  FieldPlace const* places;
+  unsigned size;
+  std::uint64_t mandatory;
+  std::uint64_t placed;
+  std::uint64_t plain;
+};
+
+template <std::size_t N>
+constexpr FieldBlock block_of(FieldPlace const (&places)[N], unsigned size, std::uint64_t mandatory) {
+  FieldBlock b{places, size, mandatory, 0, 0};
+  for (std::size_t k = 0; k < N && k < 64; ++k) {
+    if (places[k].make == nullptr) continue;
+    b.placed |= std::uint64_t{1} << k;
+    if (places[k].plain) b.plain |= std::uint64_t{1} << k;
+  }
+  return b;
+}
 
 class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
  public:
@@ -116,8 +138,7 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
     char const* defaultExtensions;  // null, or packed bits of additions present from construction
     unsigned const* tags;           // null: automatic; &defaultTag: own tags; else one per field
     char const* const* fieldNames;
-    FieldPlace const* fieldPlaces;  // null, or one per field
-    unsigned fieldBlock;            // octets of the block: slots beyond 4 and placed fields; 0 none
+    FieldBlock const* fieldBlock;   // null: every field made on its own
   };
 
   // Marker for `tags`: every field keeps the tag of its own type.
@@ -134,6 +155,16 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
       // Bits dropped from a kept byte must not come back on a later growth.
       if (bits % 8 != 0) bitData.back() = static_cast<char>(bitData.back() & (0xFF00u >> (bits % 8)));
       totalBits = bits;
+    }
+    // A new map of `bits` bits, all clear.
+    void reset(unsigned bits) {
+      if (bits <= 64 && bitData.size() <= 8) {
+        bitData.clearInPlace((bits + 7) / 8);
+        totalBits = bits;
+        return;
+      }
+      resize(0);
+      resize(bits);
     }
     bool operator[](unsigned i) const {
       return i < totalBits && (static_cast<unsigned char>(bitData[i / 8]) & (0x80u >> (i % 8))) != 0;
@@ -179,6 +210,11 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
         resizeAcross(n);
       }
       void swap(Bytes& other);
+      // n octets of 0, held in place (n <= 8, nothing held elsewhere).
+      void clearInPlace(std::size_t n) {
+        std::fill(local_, local_ + sizeof local_, 0);
+        count_ = n;
+      }
 
      private:
       void resizeAcross(std::size_t n);
@@ -212,6 +248,9 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
     // The slots of a new SEQUENCE, the mandatory fields made from their
     // records, in the block where they have a place.
     void build(InfoType const* info);
+    // Makes the value of the empty slot k from the record: at its place in
+    // the block, or on its own.
+    void add(unsigned k, InfoType const* info);
 
     std::size_t size() const { return count_; }
     AbstractData** begin() { return count_ <= sizeof local_ / sizeof local_[0] ? local_ : heap_; }

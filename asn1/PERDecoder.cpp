@@ -440,6 +440,28 @@ bool PERDecoder::do_visit(GeneralizedTime& v) {
 
 // ---- SEQUENCE
 
+inline __attribute__((always_inline)) int PERDecoder::preVisitExtensionRoots(SEQUENCE& v) {
+  SEQUENCE::InfoType const* info = v.info();
+  bool extensions = false;
+  if (info->extendable) {
+    if (atEnd()) return StepFail;
+    extensions = decodeSingleBit() != 0;
+  }
+  unsigned optional = info->numOptional;
+  SEQUENCE::BitMap& map = v.optionalMap();
+  if (map.size() != optional) map.resize(optional);
+  if (optional == 0) {
+    // nothing to read
+  } else if (optional <= 8) {
+    unsigned bits = 0;
+    if (!decodeMultiBit(optional, bits)) return StepFail;
+    map.bytes()[0] = static_cast<char>(bits << (8 - optional));
+  } else if (!decodeBitMap(map.bytes().data(), map.bytes().size(), optional)) {
+    return StepFail;
+  }
+  return extensions ? StepWithExtensions : StepRootsOnly;
+}
+
 // The common kinds straight to their readers, the others through a visit.
 inline __attribute__((always_inline)) bool PERDecoder::decodeField(AbstractData& field, unsigned kind) {
   switch (kind) {
@@ -467,7 +489,7 @@ bool PERDecoder::do_visit(SEQUENCE& v) {
   if (r == StepFail) return false;
   SEQUENCE::InfoType const* info = v.info();
   int const* ids = info->fieldIds;
-  FieldPlace const* places = info->fieldPlaces;
+  FieldPlace const* places = info->fieldBlock != nullptr ? info->fieldBlock->places : nullptr;
   // The map was just sized to the optional root fields, which is what the
   // record's optional indexes count; the slots do not move while read.
   unsigned char const* present = reinterpret_cast<unsigned char const*>(v.optionalMap().bytes().data());
@@ -491,28 +513,6 @@ bool PERDecoder::do_visit(SEQUENCE& v) {
     if (PERDecoder::visitKnownExtension(v, static_cast<int>(i), lastOptional) != StepWithExtensions) return false;
   }
   return PERDecoder::visitUnknownExtensions(v);
-}
-
-int PERDecoder::preVisitExtensionRoots(SEQUENCE& v) {
-  SEQUENCE::InfoType const* info = v.info();
-  bool extensions = false;
-  if (info->extendable) {
-    if (atEnd()) return StepFail;
-    extensions = decodeSingleBit() != 0;
-  }
-  unsigned optional = info->numOptional;
-  SEQUENCE::BitMap& map = v.optionalMap();
-  if (map.size() != optional) map.resize(optional);
-  if (optional == 0) {
-    // nothing to read
-  } else if (optional <= 8) {
-    unsigned bits = 0;
-    if (!decodeMultiBit(optional, bits)) return StepFail;
-    map.bytes()[0] = static_cast<char>(bits << (8 - optional));
-  } else if (!decodeBitMap(map.bytes().data(), map.bytes().size(), optional)) {
-    return StepFail;
-  }
-  return extensions ? StepWithExtensions : StepRootsOnly;
 }
 
 int PERDecoder::visitExtensionRoot(SEQUENCE& v, int index, int optionalIndex) {

@@ -73,7 +73,7 @@ CHOICE_BASE_NAMES = {"currentSelection", "select_as", "selection_as",
                      "selectionNames", "InfoType", "do_clone", "clone"}
 SEQUENCE_BASE_NAMES = {"field_as", "include_as", "hasOptionalField",
                        "removeOptionalField", "theInfo", "fieldInfos",
-                       "fieldIds", "fieldNames", "fieldPlaces", "InfoType", "do_clone",
+                       "fieldIds", "fieldNames", "InfoType", "do_clone",
                        "clone"}
 ENUM_BASE_NAMES = {"setFromInt", "asInt", "theInfo", "NamedNumber",
                    "InfoType", "do_clone", "clone"}
@@ -369,7 +369,6 @@ class ModuleGen:
         o.append(f"\n  static const void* const fieldInfos[{nf}];\n"
                  f"  static const int fieldIds[{nf}];\n"
                  f"  static const char* const fieldNames[{nf}];\n"
-                 f"  static const ASN1::FieldPlace fieldPlaces[{nf}];\n"
                  "  static const InfoType theInfo;\n\n")
         o += self.common(n, "SEQUENCE")
         for m in ms:
@@ -517,28 +516,33 @@ class ModuleGen:
             o.append(f"const int {n}::fieldIds[{len(ms)}] = {{{ids}}};\n")
             o.append(f"const char* const {n}::fieldNames[{len(ms)}] = "
                      f"{{{names}}};\n")
-            # Mandatory fields are made in the SEQUENCE's block one after
-            # another; the compiler works out where each one goes.
+            # Root fields are made in the SEQUENCE's block one after another
+            # (optional ones when included); the compiler works out where
+            # each one goes.
             ends = [f"ASN1::slot_bytes({len(ms)})"]
             places = []
-            for m in ms:
+            mandatory = 0
+            for k, m in enumerate(ms):
                 ty = f"{n}::{m.name}_type"
-                if m.presence == "mandatory":
-                    places.append(f"ASN1::place_at<{ty}>({n}_block__{len(ends) - 1})")
-                    ends.append(f"ASN1::next_place<{ty}>({n}_block__{len(ends) - 1})")
+                if m.presence == "mandatory" and k < 64:
+                    mandatory |= 1 << k
+                if m.presence != "addition":
+                    places.append(f"ASN1::place_at<{ty}>({n}_at__{len(ends) - 1})")
+                    ends.append(f"ASN1::next_place<{ty}>({n}_at__{len(ends) - 1})")
                 else:
                     places.append(f"ASN1::place_of<{ty}>()")
             o.append("namespace {\n")
             for k, e in enumerate(ends):
-                o.append(f"constexpr unsigned {n}_block__{k} = {e};\n")
-            o.append("}  // namespace\n")
-            o.append(f"const ASN1::FieldPlace {n}::fieldPlaces[{len(ms)}] = "
+                o.append(f"constexpr unsigned {n}_at__{k} = {e};\n")
+            o.append(f"constexpr ASN1::FieldPlace {n}_places__[{len(ms)}] = "
                      f"{{{', '.join(places)}}};\n")
-            last = f"{n}_block__{len(ends) - 1}"
+            o.append(f"constexpr ASN1::FieldBlock {n}_block__ = ASN1::block_of("
+                     f"{n}_places__, {n}_at__{len(ends) - 1}, {mandatory:#x}ull);\n")
+            o.append("}  // namespace\n")
             o.append(f"const {n}::InfoType {n}::theInfo = {{&ASN1::create_value"
                      f"<{cls(t)}>, 16, {b}, fieldInfos, fieldIds, {root}, "
                      f"{len(ms) - root}, {t.optional_root_count}, nullptr, "
-                     f"nullptr, fieldNames, fieldPlaces, {last}}};\n")
+                     f"nullptr, fieldNames, &{n}_block__}};\n")
         else:
             o.append(f"const void* const {n}::selectionInfos[{len(ms)}] = "
                      f"{{{infos}}};\n")

@@ -49,16 +49,16 @@ const char* const optNames[2] = {"a", "b"};
 }  // namespace
 
 const SEQUENCE::InfoType Kinds = {
-    {&SEQUENCE::create, 16}, false, kindsInfos, kindsIds, kCount, 0, 4, nullptr, nullptr, kindsNames, nullptr, 0};
+    {&SEQUENCE::create, 16}, false, kindsInfos, kindsIds, kCount, 0, 4, nullptr, nullptr, kindsNames, nullptr};
 const CHOICE::InfoType Scalar = {{&CHOICE::create, 0}, false, scalarInfos, 2, 2, scalarTags, scalarNames};
 const SEQUENCE::InfoType Own = {
-    {&SEQUENCE::create, 16}, false, ownInfos, ownIds, 3, 0, 1, nullptr, &SEQUENCE::defaultTag, ownNames, nullptr, 0};
+    {&SEQUENCE::create, 16}, false, ownInfos, ownIds, 3, 0, 1, nullptr, &SEQUENCE::defaultTag, ownNames, nullptr};
 const SEQUENCE::InfoType Wide = {
-    {&SEQUENCE::create, 16}, false, wideInfos, wideIds, 3, 0, 2, nullptr, wideTags, wideNames, nullptr, 0};
+    {&SEQUENCE::create, 16}, false, wideInfos, wideIds, 3, 0, 2, nullptr, wideTags, wideNames, nullptr};
 const SEQUENCE::InfoType Pair = {
-    {&SEQUENCE::create, 16}, false, pairInfos, pairIds, 2, 0, 1, nullptr, nullptr, pairNames, nullptr, 0};
+    {&SEQUENCE::create, 16}, false, pairInfos, pairIds, 2, 0, 1, nullptr, nullptr, pairNames, nullptr};
 const SEQUENCE::InfoType Opt = {
-    {&SEQUENCE::create, 16}, false, optInfos, optIds, 2, 0, 2, nullptr, nullptr, optNames, nullptr, 0};
+    {&SEQUENCE::create, 16}, false, optInfos, optIds, 2, 0, 2, nullptr, nullptr, optNames, nullptr};
 const SEQUENCE_OF_Base::InfoType OptList = {{{&SEQUENCE_OF_Base::create, 16}, Unconstrained, 0, 4294967295u}, &Opt};
 const IntegerWithNamedNumber::InfoType Named = {
     {{&create_value<IntegerWithNamedNumber>, 2}, Unconstrained, 0, 4294967295u}, namedEntries, 3};

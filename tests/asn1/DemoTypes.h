@@ -64,7 +64,6 @@ class Item : public ASN1::SEQUENCE {
   static const void* const fieldInfos[2];
   static const int fieldIds[2];
   static const char* const fieldNames[2];
-  static const ASN1::FieldPlace fieldPlaces[2];
   static const InfoType theInfo;
 
   Item() : SEQUENCE(&theInfo) {}
@@ -99,7 +98,6 @@ class Params : public ASN1::SEQUENCE {
   static const void* const fieldInfos[6];
   static const int fieldIds[6];
   static const char* const fieldNames[6];
-  static const ASN1::FieldPlace fieldPlaces[6];
   static const InfoType theInfo;
 
   Params() : SEQUENCE(&theInfo) {}
@@ -189,7 +187,6 @@ class Message : public ASN1::SEQUENCE {
   static const void* const fieldInfos[2];
   static const int fieldIds[2];
   static const char* const fieldNames[2];
-  static const ASN1::FieldPlace fieldPlaces[2];
   static const InfoType theInfo;
 
   Message() : SEQUENCE(&theInfo) {}
@@ -216,7 +213,6 @@ class Batch : public ASN1::SEQUENCE {
   static const void* const fieldInfos[1];
   static const int fieldIds[1];
   static const char* const fieldNames[1];
-  static const ASN1::FieldPlace fieldPlaces[1];
   static const InfoType theInfo;
 
   Batch() : SEQUENCE(&theInfo) {}

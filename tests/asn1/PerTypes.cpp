@@ -37,14 +37,15 @@ const int ParamsV2::fieldIds[7] = {-1, 0, -1, 1, 0, 0, 0};
 const char* const ParamsV2::fieldNames[7] = {"slot", "name", "mode", "items", "gain-level", "flag", "extra"};
 namespace {
 constexpr unsigned paramsV2Mode = ASN1::next_place<Demo::Params::slot_type>(ASN1::slot_bytes(7));
-}
-const ASN1::FieldPlace ParamsV2::fieldPlaces[7] = {
+constexpr ASN1::FieldPlace paramsV2Places[7] = {
     ASN1::place_at<Demo::Params::slot_type>(ASN1::slot_bytes(7)), ASN1::no_place(),
     ASN1::place_at<Demo::Params::mode_type>(paramsV2Mode), ASN1::no_place(), ASN1::no_place(), ASN1::no_place(),
     ASN1::no_place()};
+constexpr ASN1::FieldBlock paramsV2Block =
+    ASN1::block_of(paramsV2Places, ASN1::next_place<Demo::Params::mode_type>(paramsV2Mode), 0x5);
+}  // namespace
 const ParamsV2::InfoType ParamsV2::theInfo = {
-    &create_value<ParamsV2>, 16, true, fieldInfos, fieldIds, 4, 3, 2, nullptr, nullptr, fieldNames, fieldPlaces,
-    ASN1::next_place<Demo::Params::mode_type>(paramsV2Mode)};
+    &create_value<ParamsV2>, 16, true, fieldInfos, fieldIds, 4, 3, 2, nullptr, nullptr, fieldNames, &paramsV2Block};
 
 const void* const CommandV2::selectionInfos[4] = {&Demo::Params::theInfo, &ASN1::Null::theInfo, &Demo::Mode::theInfo,
                                                   &ASN1::BOOLEAN::theInfo};
@@ -79,8 +80,7 @@ constexpr unsigned sinkAt12 = next_place<IntFromMinus10>(sinkAt11);
 constexpr unsigned sinkAt13 = next_place<ASN1::SEQUENCE_OF_Base>(sinkAt12);
 constexpr unsigned sinkAt14 = next_place<Tri>(sinkAt13);
 constexpr unsigned sinkEnd = next_place<Int0to1>(sinkAt14);
-}  // namespace
-const ASN1::FieldPlace Sink::fieldPlaces[16] = {
+constexpr ASN1::FieldPlace sinkPlaces[16] = {
     ASN1::place_at<ASN1::OCTET_STRING>(sinkAt0),     ASN1::no_place(),
     ASN1::place_at<ASN1::BIT_STRING>(sinkAt2),       ASN1::place_at<ASN1::NumericString>(sinkAt3),
     ASN1::place_at<Tiny0to2>(sinkAt4),               ASN1::no_place(),
@@ -89,7 +89,10 @@ const ASN1::FieldPlace Sink::fieldPlaces[16] = {
     ASN1::place_at<IntExt0to255>(sinkAt10),          ASN1::place_at<IntFromMinus10>(sinkAt11),
     ASN1::place_at<ASN1::SEQUENCE_OF_Base>(sinkAt12), ASN1::place_at<Tri>(sinkAt13),
     ASN1::place_at<Int0to1>(sinkAt14),               ASN1::no_place()};
+// Every root field but os2, oid and typed is mandatory.
+constexpr ASN1::FieldBlock sinkBlock = ASN1::block_of(sinkPlaces, sinkEnd, 0x7edd);
+}  // namespace
 const Sink::InfoType Sink::theInfo = {
-    &create_value<Sink>, 16, true, fieldInfos, fieldIds, 15, 1, 3, nullptr, nullptr, fieldNames, fieldPlaces, sinkEnd};
+    &create_value<Sink>, 16, true, fieldInfos, fieldIds, 15, 1, 3, nullptr, nullptr, fieldNames, &sinkBlock};
 
 }  // namespace PerTest

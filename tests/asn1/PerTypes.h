@@ -100,7 +100,6 @@ class ParamsV2 : public ASN1::SEQUENCE {
   static const void* const fieldInfos[7];
   static const int fieldIds[7];
   static const char* const fieldNames[7];
-  static const ASN1::FieldPlace fieldPlaces[7];
   static const InfoType theInfo;
 
   ParamsV2() : SEQUENCE(&theInfo) {}
@@ -136,7 +135,6 @@ class PairOf : public ASN1::SEQUENCE {
   static const void* const fieldInfos[2];
   static const int fieldIds[2];
   static const char* const fieldNames[2];
-  static const ASN1::FieldPlace fieldPlaces[2];
   static const InfoType theInfo;
 
   PairOf() : SEQUENCE(&theInfo) {}
@@ -157,12 +155,15 @@ const int PairOf<First>::fieldIds[2] = {-1, -1};
 template <class First>
 const char* const PairOf<First>::fieldNames[2] = {"first", "tail"};
 template <class First>
-const ASN1::FieldPlace PairOf<First>::fieldPlaces[2] = {ASN1::place_at<First>(0),
-                                                        ASN1::place_at<Int0to255>(ASN1::next_place<First>(0))};
+constexpr ASN1::FieldPlace pairPlaces[2] = {ASN1::place_at<First>(0),
+                                            ASN1::place_at<Int0to255>(ASN1::next_place<First>(0))};
+template <class First>
+constexpr ASN1::FieldBlock pairBlock =
+    ASN1::block_of(pairPlaces<First>, ASN1::next_place<Int0to255>(ASN1::next_place<First>(0)), 0x3);
 template <class First>
 const ASN1::SEQUENCE::InfoType PairOf<First>::theInfo = {
-    &ASN1::create_value<PairOf<First> >, 16, false, fieldInfos, fieldIds, 2, 0, 0, nullptr, nullptr, fieldNames, fieldPlaces,
-    ASN1::next_place<Int0to255>(ASN1::next_place<First>(0))};
+    &ASN1::create_value<PairOf<First> >, 16, false, fieldInfos, fieldIds, 2, 0, 0, nullptr, nullptr, fieldNames,
+    &pairBlock<First>};
 
 // Most remaining kinds in one value, for the fuzz target.
 class Sink : public ASN1::SEQUENCE {
@@ -171,7 +172,6 @@ class Sink : public ASN1::SEQUENCE {
   static const void* const fieldInfos[16];
   static const int fieldIds[16];
   static const char* const fieldNames[16];
-  static const ASN1::FieldPlace fieldPlaces[16];
   static const InfoType theInfo;
 
   Sink() : SEQUENCE(&theInfo) {}

@@ -144,11 +144,11 @@ TEST(Sequence, TagWordsPerTagMode) {
   static const char* const names[3] = {"a", "b", "c"};
   static const unsigned table[3] = {0x400001, 0x400002, 0x400003};
   static const SEQUENCE::InfoType automatic = {&SEQUENCE::create, 16, false, infos, ids, 3, 0, 0, nullptr, nullptr,
-                                               names, nullptr, 0};
+                                               names, nullptr};
   static const SEQUENCE::InfoType own = {&SEQUENCE::create, 16, false, infos, ids, 3, 0, 0, nullptr,
-                                         &SEQUENCE::defaultTag, names, nullptr, 0};
+                                         &SEQUENCE::defaultTag, names, nullptr};
   static const SEQUENCE::InfoType explicitTags = {&SEQUENCE::create, 16, false, infos, ids, 3, 0, 0, nullptr, table,
-                                                  names, nullptr, 0};
+                                                  names, nullptr};
   SEQUENCE a(&automatic), o(&own), e(&explicitTags);
   EXPECT_EQ(0, a.tagMode());
   EXPECT_EQ(0x800002u, a.getFieldTag(2));
@@ -165,7 +165,7 @@ TEST(Sequence, DefaultExtensionsExistFromConstruction) {
   static const int ids[3] = {-1, 0, 0};
   static const char* const names[3] = {"a", "b", "c"};
   static const char present[1] = {0x40};
-  static const SEQUENCE::InfoType info = {&SEQUENCE::create, 16, true, infos, ids, 1, 2, 0, present, nullptr, names, nullptr, 0};
+  static const SEQUENCE::InfoType info = {&SEQUENCE::create, 16, true, infos, ids, 1, 2, 0, present, nullptr, names, nullptr};
   SEQUENCE s(&info);
   EXPECT_EQ(2u, s.extensionMap().size());
   EXPECT_EQ(nullptr, s.getField(1));

@@ -97,19 +97,19 @@ TEST(Printer, SequenceLayoutFromTheRecords) {
   static const int innerIds[1] = {-1};
   static const char* const innerNames[1] = {"c"};
   static const SEQUENCE::InfoType inner = {&SEQUENCE::create, 16, false, innerInfos, innerIds, 1, 0, 0, nullptr,
-                                           nullptr, innerNames, nullptr, 0};
+                                           nullptr, innerNames, nullptr};
   static const void* const outerInfos[2] = {&INTEGER::theInfo, &inner};
   static const int outerIds[2] = {-1, -1};
   static const char* const outerNames[2] = {"a", "b"};
   static const SEQUENCE::InfoType outer = {&SEQUENCE::create, 16, false, outerInfos, outerIds, 2, 0, 0, nullptr,
-                                           nullptr, outerNames, nullptr, 0};
+                                           nullptr, outerNames, nullptr};
   SEQUENCE s(&outer);
   static_cast<INTEGER&>(*s.getField(0)) = 1;
   static_cast<BOOLEAN&>(*static_cast<SEQUENCE&>(*s.getField(1)).getField(0)) = true;
   EXPECT_EQ("{\n  a 1,\n  b {\n    c TRUE\n  }\n}", print(s));
 
   static const SEQUENCE::InfoType none = {&SEQUENCE::create, 16, false, nullptr, nullptr, 0, 0, 0, nullptr, nullptr,
-                                          nullptr, nullptr, 0};
+                                          nullptr, nullptr};
   EXPECT_EQ("{\n}", print(SEQUENCE(&none)));
 
   SEQUENCE_OF<INTEGER> ints;

@@ -72,21 +72,28 @@ class Records(unittest.TestCase):
                       '"items", "gain-level", "flag"};', src)
         self.assertIn("const Params::InfoType Params::theInfo = {&ASN1::create_value"
                       "<::Demo::Params>, 16, true, fieldInfos, fieldIds, 4, 2, 2, "
-                      "nullptr, nullptr, fieldNames, fieldPlaces, Params_block__2};", src)
-        # The mandatory fields follow one another in the block, after the
-        # six slots; the others are made on their own.
-        self.assertIn("constexpr unsigned Params_block__0 = ASN1::slot_bytes(6);\n"
-                      "constexpr unsigned Params_block__1 = "
-                      "ASN1::next_place<Params::slot_type>(Params_block__0);\n"
-                      "constexpr unsigned Params_block__2 = "
-                      "ASN1::next_place<Params::mode_type>(Params_block__1);\n", src)
-        self.assertIn("const ASN1::FieldPlace Params::fieldPlaces[6] = "
-                      "{ASN1::place_at<Params::slot_type>(Params_block__0), "
-                      "ASN1::place_of<Params::name_type>(), "
-                      "ASN1::place_at<Params::mode_type>(Params_block__1), "
-                      "ASN1::place_of<Params::items_type>(), "
+                      "nullptr, nullptr, fieldNames, &Params_block__};", src)
+        # The root fields follow one another in the block, after the six
+        # slots; the additions are made on their own; slot and mode are the
+        # mandatory fields.
+        self.assertIn("constexpr unsigned Params_at__0 = ASN1::slot_bytes(6);\n"
+                      "constexpr unsigned Params_at__1 = "
+                      "ASN1::next_place<Params::slot_type>(Params_at__0);\n"
+                      "constexpr unsigned Params_at__2 = "
+                      "ASN1::next_place<Params::name_type>(Params_at__1);\n"
+                      "constexpr unsigned Params_at__3 = "
+                      "ASN1::next_place<Params::mode_type>(Params_at__2);\n"
+                      "constexpr unsigned Params_at__4 = "
+                      "ASN1::next_place<Params::items_type>(Params_at__3);\n"
+                      "constexpr ASN1::FieldPlace Params_places__[6] = "
+                      "{ASN1::place_at<Params::slot_type>(Params_at__0), "
+                      "ASN1::place_at<Params::name_type>(Params_at__1), "
+                      "ASN1::place_at<Params::mode_type>(Params_at__2), "
+                      "ASN1::place_at<Params::items_type>(Params_at__3), "
                       "ASN1::place_of<Params::gain_level_type>(), "
-                      "ASN1::place_of<Params::flag_type>()};", src)
+                      "ASN1::place_of<Params::flag_type>()};\n"
+                      "constexpr ASN1::FieldBlock Params_block__ = ASN1::block_of("
+                      "Params_places__, Params_at__4, 0x5ull);\n", src)
 
     def test_additions_take_indexes_after_the_optional_root_fields(self):
         h = self.text("Demo.h")
