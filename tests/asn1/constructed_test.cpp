@@ -49,6 +49,39 @@ TEST(Sequence, NewValueHasMandatoryFieldsOnly) {
   EXPECT_EQ(0u, p.get_slot().getValue());
 }
 
+// Root fields live one after another in one block of their SEQUENCE (an
+// optional one from when it is included); a copy makes each field on its
+// own, and values of both kinds move between SEQUENCEs by swap and
+// assignment without being freed twice or lost (checked by the sanitizers).
+TEST(Sequence, FieldsInTheBlockAndOnTheirOwn) {
+  using Demo::Params;
+  Params p;
+  p.set_slot(3);
+  p.set_name("a");
+  char const* slot = reinterpret_cast<char const*>(p.getField(0));
+  unsigned const nameAt = ASN1::next_place<Params::slot_type>(ASN1::slot_bytes(6));
+  EXPECT_EQ(slot + (nameAt - ASN1::slot_bytes(6)), reinterpret_cast<char const*>(p.getField(1)));
+  EXPECT_EQ(slot + (ASN1::next_place<Params::name_type>(nameAt) - ASN1::slot_bytes(6)),
+            reinterpret_cast<char const*>(p.getField(2)));
+
+  Params copy(p);
+  EXPECT_TRUE(copy == p);
+  copy.set_items().push_back(Demo::Item());
+  p.omit_name();
+  p.set_name("b");  // the field kept its place
+  EXPECT_EQ(slot + (nameAt - ASN1::slot_bytes(6)), reinterpret_cast<char const*>(p.getField(1)));
+  copy.swap(p);
+  EXPECT_EQ("b", static_cast<std::string const&>(copy.get_name()));
+  EXPECT_EQ(1u, p.get_items().size());
+  p.set_name("c");
+  copy = p;
+  EXPECT_TRUE(copy == p);
+  Params fresh;
+  fresh.swap(copy);
+  EXPECT_EQ("c", static_cast<std::string const&>(fresh.get_name()));
+  EXPECT_FALSE(copy.name_isPresent());
+}
+
 TEST(Sequence, PresenceBitsOfOptionalFieldsAndAdditions) {
   Demo::Params p;
   p.set_items();

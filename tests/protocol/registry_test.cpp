@@ -3,11 +3,13 @@
 // compares.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
+#include <typeinfo>
 
 #include "Filler.h"
 #include "protocol/LGCP/LGCP.h"
@@ -80,6 +82,61 @@ TEST(Registry, EveryValueIsItsOwnClass) {
 
 // A default value prints unless a CHOICE in it has nothing selected; a
 // filled one always prints, and what prints is what the copy prints.
+// A field made at its place in its SEQUENCE's block is an object of the
+// class its record makes, of the kind the place says, and only the number
+// kinds are passed over when the block goes.
+TEST(Registry, EveryFieldPlaceMakesWhatItsRecordMakes) {
+  unsigned placed = 0;
+  for (auto it = Registry::begin(); it != Registry::end(); ++it) {
+    if (it->kind != TypeKind::Sequence) continue;
+    auto const* info = static_cast<ASN1::SEQUENCE::InfoType const*>(it->info);
+    ASN1::FieldBlock const* block = info->fieldBlock;
+    ASSERT_NE(nullptr, block) << it->name;
+    unsigned const n = info->numFields + info->knownExtensions;
+    EXPECT_LE(block->size, ASN1::maxFieldBlock) << it->name;
+    unsigned end = ASN1::slot_bytes(n);
+    for (unsigned k = 0; k < n; ++k) {
+      ASN1::FieldPlace const& place = block->places[k];
+      bool const mandatory = k < info->numFields && info->fieldIds[k] == -1;
+      EXPECT_EQ(mandatory && k < 64, ((block->mandatory >> k) & 1) != 0) << it->name << " " << k;
+      std::unique_ptr<ASN1::AbstractData> made(ASN1::AbstractData::create(info->fieldInfos[k]));
+      ASSERT_NE(nullptr, made) << it->name << " " << k;
+      ASN1::AbstractData* v = made.get();
+      ASN1::FieldPlace::Kind kind = dynamic_cast<ASN1::INTEGER*>(v)      ? ASN1::FieldPlace::Integer
+                                    : dynamic_cast<ASN1::BOOLEAN*>(v)    ? ASN1::FieldPlace::Boolean
+                                    : dynamic_cast<ASN1::ENUMERATED*>(v) ? ASN1::FieldPlace::Enumerated
+                                    : dynamic_cast<ASN1::Null*>(v)       ? ASN1::FieldPlace::Nothing
+                                    : dynamic_cast<ASN1::SEQUENCE*>(v)   ? ASN1::FieldPlace::Sequence
+                                    : dynamic_cast<ASN1::CHOICE*>(v)     ? ASN1::FieldPlace::Choice
+                                                                         : ASN1::FieldPlace::Other;
+      EXPECT_EQ(kind, place.kind) << it->name << " " << k;
+      if (place.make == nullptr) {
+        EXPECT_EQ(0u, (block->placed >> k) & 1) << it->name << " " << k;
+        continue;
+      }
+      ++placed;
+      EXPECT_LT(k, info->numFields) << it->name << ": an addition has a place";
+      EXPECT_EQ(k < 64, ((block->placed >> k) & 1) != 0) << it->name << " " << k;
+      // Places follow one another inside the block.
+      EXPECT_LE(end, place.offset) << it->name << " " << k;
+      EXPECT_LT(place.offset, block->size) << it->name << " " << k;
+      end = place.offset + 1;
+      alignas(std::max_align_t) char room[ASN1::maxFieldBlock];
+      ASN1::AbstractData* there = place.make(room, info->fieldInfos[k]);
+      EXPECT_EQ(static_cast<void*>(room), static_cast<void*>(there));
+      EXPECT_EQ(typeid(*made), typeid(*there)) << it->name << " " << k;
+      EXPECT_TRUE(*made == *there) << it->name << " " << k;
+      if (place.plain) {
+        EXPECT_TRUE(kind == ASN1::FieldPlace::Integer || kind == ASN1::FieldPlace::Boolean ||
+                    kind == ASN1::FieldPlace::Enumerated || kind == ASN1::FieldPlace::Nothing)
+            << it->name << " " << k;
+      }
+      there->~AbstractData();
+    }
+  }
+  EXPECT_GT(placed, 500u);
+}
+
 TEST(Registry, DefaultAndFilledValuesPrint) {
   for (TypeEntry const& e : Registry()) {
     std::unique_ptr<ASN1::AbstractData> v = make(e);
