@@ -25,11 +25,12 @@ class CHOICE;
 // root field inside the one block the SEQUENCE holds for its slots and such
 // fields (an optional one when it is included), so that a decoded message
 // costs a node per SEQUENCE rather than one per field, and which kind it is, so that a coder can reach the
-// common kinds without a visit. `make` is null for a field made on its own.
+// common kinds without a visit. A field not in the block is made on its own.
 // The places are worked out when the records are compiled.
 struct FieldPlace {
   enum Kind : unsigned char { Other, Integer, Boolean, Enumerated, Nothing, Sequence, Choice };
   unsigned offset;  // where in the block the field is made
+  bool inBlock;     // made in the block, by `make`
   bool plain;       // its destruction releases nothing: it can be skipped
   Kind kind;
   AbstractData* (*make)(void* where, void const* info);
@@ -91,17 +92,18 @@ constexpr unsigned next_place(unsigned offset) {
 template <class T>
 constexpr FieldPlace place_at(unsigned offset) {
   if constexpr (std::is_constructible<T, void const*>::value) {
-    if (next_place<T>(offset) != offset) return FieldPlace{offset, plain_value<T>(), kind_of<T>(), &make_value_at<T>};
+    if (next_place<T>(offset) != offset)
+      return FieldPlace{offset, true, plain_value<T>(), kind_of<T>(), &make_value_at<T>};
   }
-  return FieldPlace{0, false, kind_of<T>(), nullptr};
+  return FieldPlace{0, false, false, kind_of<T>(), nullptr};
 }
 
 // A field made on its own (extension additions).
 template <class T>
 constexpr FieldPlace place_of() {
-  return FieldPlace{0, false, kind_of<T>(), nullptr};
+  return FieldPlace{0, false, false, kind_of<T>(), nullptr};
 }
-constexpr FieldPlace no_place() { return FieldPlace{0, false, FieldPlace::Other, nullptr}; }
+constexpr FieldPlace no_place() { return FieldPlace{0, false, false, FieldPlace::Other, nullptr}; }
 
 // A SEQUENCE type's block: the places of its fields, the block's size and,
 // over the first 64 fields, which are mandatory, which have a place and
@@ -118,7 +120,7 @@ template <std::size_t N>
 constexpr FieldBlock block_of(FieldPlace const (&places)[N], unsigned size, std::uint64_t mandatory) {
   FieldBlock b{places, size, mandatory, 0, 0};
   for (std::size_t k = 0; k < N && k < 64; ++k) {
-    if (places[k].make == nullptr) continue;
+    if (!places[k].inBlock) continue;
     b.placed |= std::uint64_t{1} << k;
     if (places[k].plain) b.plain |= std::uint64_t{1} << k;
   }

@@ -110,7 +110,7 @@ TEST(Registry, EveryFieldPlaceMakesWhatItsRecordMakes) {
                                     : dynamic_cast<ASN1::CHOICE*>(v)     ? ASN1::FieldPlace::Choice
                                                                          : ASN1::FieldPlace::Other;
       EXPECT_EQ(kind, place.kind) << it->name << " " << k;
-      if (place.make == nullptr) {
+      if (!place.inBlock) {
         EXPECT_EQ(0u, (block->placed >> k) & 1) << it->name << " " << k;
         continue;
       }
