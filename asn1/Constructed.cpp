@@ -80,6 +80,10 @@ void SEQUENCE::FieldVector::build(InfoType const* info) {
   count_ = n;
   // A field that throws leaves the vector whole: what was made is dropped
   // by the destructor. Optional fields keep their place until included.
+  if (fb != nullptr && fb->makeMandatory != nullptr && info->numFields <= 64) {
+    fb->makeMandatory(begin(), block_);
+    return;
+  }
   if (fb != nullptr && info->numFields <= 64) {
     AbstractData** to = begin();
     for (std::uint64_t m = fb->mandatory; m != 0; m &= m - 1) {

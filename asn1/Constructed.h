@@ -107,18 +107,31 @@ constexpr FieldPlace no_place() { return FieldPlace{0, false, false, FieldPlace:
 
 // A SEQUENCE type's block: the places of its fields, the block's size and,
 // over the first 64 fields, which are mandatory, which have a place and
-// which of those have nothing to destroy.
+// which of those have nothing to destroy; `makeMandatory`, when given,
+// makes every mandatory field into its slot in straight-line code.
 struct FieldBlock {
   FieldPlace const* places;
   unsigned size;
   std::uint64_t mandatory;
   std::uint64_t placed;
   std::uint64_t plain;
+  void (*makeMandatory)(AbstractData** slots, char* block);
 };
 
+// One mandatory field, for a type's `makeMandatory`: in the block when it
+// has a place there, else on its own.
+template <class T, bool inBlock>
+inline AbstractData* make_field(char* where, void const* info) {
+  if constexpr (inBlock)
+    return new (where) T(info);
+  else
+    return AbstractData::create(info);
+}
+
 template <std::size_t N>
-constexpr FieldBlock block_of(FieldPlace const (&places)[N], unsigned size, std::uint64_t mandatory) {
-  FieldBlock b{places, size, mandatory, 0, 0};
+constexpr FieldBlock block_of(FieldPlace const (&places)[N], unsigned size, std::uint64_t mandatory,
+                              void (*makeMandatory)(AbstractData**, char*) = nullptr) {
+  FieldBlock b{places, size, mandatory, 0, 0, makeMandatory};
   for (std::size_t k = 0; k < N && k < 64; ++k) {
     if (!places[k].inBlock) continue;
     b.placed |= std::uint64_t{1} << k;

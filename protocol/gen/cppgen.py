@@ -536,8 +536,18 @@ class ModuleGen:
                 o.append(f"constexpr unsigned {n}_at__{k} = {e};\n")
             o.append(f"constexpr ASN1::FieldPlace {n}_places__[{len(ms)}] = "
                      f"{{{', '.join(places)}}};\n")
+            make = "nullptr"
+            if mandatory != 0:
+                make = f"&{n}_make__"
+                o.append(f"void {n}_make__(ASN1::AbstractData** to, char* block) {{\n")
+                for k, m in enumerate(ms):
+                    if m.presence == "mandatory" and k < 64:
+                        ty = f"{n}::{m.name}_type"
+                        o.append(f"  to[{k}] = ASN1::make_field<{ty}, {n}_places__[{k}].inBlock>("
+                                 f"block + {n}_places__[{k}].offset, &{ty}::theInfo);\n")
+                o.append("}\n")
             o.append(f"constexpr ASN1::FieldBlock {n}_block__ = ASN1::block_of("
-                     f"{n}_places__, {n}_at__{len(ends) - 1}, {mandatory:#x}ull);\n")
+                     f"{n}_places__, {n}_at__{len(ends) - 1}, {mandatory:#x}ull, {make});\n")
             o.append("}  // namespace\n")
             o.append(f"const {n}::InfoType {n}::theInfo = {{&ASN1::create_value"
                      f"<{cls(t)}>, 16, {b}, fieldInfos, fieldIds, {root}, "

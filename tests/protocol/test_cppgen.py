@@ -92,8 +92,14 @@ class Records(unittest.TestCase):
                       "ASN1::place_at<Params::items_type>(Params_at__3), "
                       "ASN1::place_of<Params::gain_level_type>(), "
                       "ASN1::place_of<Params::flag_type>()};\n"
+                      "void Params_make__(ASN1::AbstractData** to, char* block) {\n"
+                      "  to[0] = ASN1::make_field<Params::slot_type, Params_places__[0].inBlock>("
+                      "block + Params_places__[0].offset, &Params::slot_type::theInfo);\n"
+                      "  to[2] = ASN1::make_field<Params::mode_type, Params_places__[2].inBlock>("
+                      "block + Params_places__[2].offset, &Params::mode_type::theInfo);\n"
+                      "}\n"
                       "constexpr ASN1::FieldBlock Params_block__ = ASN1::block_of("
-                      "Params_places__, Params_at__4, 0x5ull);\n", src)
+                      "Params_places__, Params_at__4, 0x5ull, &Params_make__);\n", src)
 
     def test_additions_take_indexes_after_the_optional_root_fields(self):
         h = self.text("Demo.h")
