@@ -12,12 +12,17 @@ namespace ASN1 {
 void SEQUENCE::BitMap::Bytes::resizeAcross(std::size_t n) {
   std::size_t const small = sizeof local_;
   if (n <= small) {
-    if (count_ > small) std::copy(heap_.begin(), heap_.begin() + static_cast<std::ptrdiff_t>(n), local_);
-    if (n > count_) std::fill(local_ + count_, local_ + n, 0);
-    heap_.clear();
+    // Only reached from octets held elsewhere.
+    std::copy(heap_, heap_ + n, local_);
+    detail::releaseNode(heap_, count_);
+    heap_ = nullptr;
   } else {
-    if (count_ <= small) heap_.assign(local_, local_ + count_);
-    heap_.resize(n, 0);
+    char* fresh = static_cast<char*>(detail::allocateNode(n));
+    std::size_t keep = std::min(count_, n);
+    std::copy(data(), data() + keep, fresh);
+    std::fill(fresh + keep, fresh + n, 0);
+    if (count_ > small) detail::releaseNode(heap_, count_);
+    heap_ = fresh;
   }
   count_ = n;
 }
@@ -25,7 +30,7 @@ void SEQUENCE::BitMap::Bytes::resizeAcross(std::size_t n) {
 void SEQUENCE::BitMap::Bytes::swap(Bytes& other) {
   std::swap(count_, other.count_);
   std::swap(local_, other.local_);
-  heap_.swap(other.heap_);
+  std::swap(heap_, other.heap_);
 }
 
 

@@ -195,8 +195,11 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
     // The octets of the map: up to 8 held in place, more in the node pool.
     class Bytes {
      public:
-      Bytes() : count_(0), local_() {}
-      Bytes(Bytes const& other) : count_(0), local_() { *this = other; }
+      Bytes() : count_(0), local_(), heap_(nullptr) {}
+      Bytes(Bytes const& other) : Bytes() { *this = other; }
+      ~Bytes() {
+        if (count_ > sizeof local_) detail::releaseNode(heap_, count_);
+      }
       Bytes& operator=(Bytes const& other) {
         if (this != &other) {
           resize(0);
@@ -206,8 +209,8 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
         return *this;
       }
       std::size_t size() const { return count_; }
-      char* data() { return count_ <= sizeof local_ ? local_ : heap_.data(); }
-      char const* data() const { return count_ <= sizeof local_ ? local_ : heap_.data(); }
+      char* data() { return count_ <= sizeof local_ ? local_ : heap_; }
+      char const* data() const { return count_ <= sizeof local_ ? local_ : heap_; }
       char* begin() { return data(); }
       char* end() { return data() + count_; }
       char const* begin() const { return data(); }
@@ -236,7 +239,7 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
 
       std::size_t count_;
       char local_[8];
-      std::vector<char, detail::NodeAllocator<char> > heap_;
+      char* heap_;  // count_ octets when more than fit in place
     };
     Bytes const& bytes() const { return bitData; }
     Bytes& bytes() { return bitData; }
