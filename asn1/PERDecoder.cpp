@@ -30,6 +30,28 @@ void PERDecoder::rollback(memento_type m) {
   unread_ = static_cast<uint16_t>(m.bits);
 }
 
+// A bit field of 1..8 bits, the form of presence maps, CHOICE indexes and
+// small constrained numbers: it ends in the octet at hand or the next one.
+inline __attribute__((always_inline)) bool PERDecoder::decodeShortBits(unsigned bits, unsigned& value) {
+  unsigned char const* p = reinterpret_cast<unsigned char const*>(pos_);
+  if (bits < unread_) {
+    if (pos_ >= end_) return false;
+    unread_ = static_cast<uint16_t>(unread_ - bits);
+    value = (p[0] >> unread_) & ((1u << bits) - 1u);
+    return true;
+  }
+  // Bits of the next octet left unread (8: none of it is read).
+  unsigned shift = unread_ + 8 - bits;
+  std::ptrdiff_t avail = end_ - pos_;
+  if (avail < (shift < 8 ? 2 : 1)) return false;
+  unsigned window = unsigned{p[0]} << 8;
+  if (shift < 8) window |= p[1];
+  value = (window >> shift) & ((1u << bits) - 1u);
+  ++pos_;
+  unread_ = static_cast<uint16_t>(shift);
+  return true;
+}
+
 bool PERDecoder::decodeMultiBitAcross(unsigned bits, unsigned& value) {
   if (bits == 0) {
     value = 0;
@@ -85,7 +107,7 @@ unsigned PERDecoder::decodeBlock(char* dst, unsigned n) {
 // the unaligned variant take decodeOffsetWide.
 inline __attribute__((always_inline)) bool PERDecoder::decodeOffset(uint64_t span, unsigned& x) {
   if (span < 255) {
-    if (!decodeMultiBit(64u - static_cast<unsigned>(__builtin_clzll(span)), x)) return false;
+    if (!decodeShortBits(64u - static_cast<unsigned>(__builtin_clzll(span)), x)) return false;
   } else if (aligned_ && span <= 65535) {
     byteAlign();
     uint64_t avail = octetsLeft();
@@ -243,7 +265,13 @@ inline __attribute__((always_inline)) bool PERDecoder::decodeInteger(INTEGER& v)
     std::ptrdiff_t avail = end_ - reinterpret_cast<char const*>(p);
     if (avail > 1) {
       unsigned k = p[0];
-      if (k - 1 < 4 && k < static_cast<uint64_t>(avail)) {
+      if (k == 1) {
+        v.setValue(static_cast<signed char>(p[1]));
+        pos_ = reinterpret_cast<char const*>(p + 2);
+        unread_ = 8;
+        return true;
+      }
+      if (k - 2 < 3 && k < static_cast<uint64_t>(avail)) {
         uint32_t bits = p[1];
         for (unsigned i = 2; i <= k; ++i) bits = (bits << 8) | p[i];
         unsigned shift = 32 - 8 * k;
@@ -314,8 +342,10 @@ bool PERDecoder::do_visit(ENUMERATED& v) {
       return true;
     }
   }
-  if (decodeWhole(0, v.getMaximum(), x) < 0) return false;
-  v.setFromInt(static_cast<int>(x));
+  int maximum = v.getMaximum();
+  unsigned y = 0;
+  if (maximum < 0 || (maximum > 0 && !decodeOffset(static_cast<uint64_t>(maximum), y))) return false;
+  v.setFromInt(static_cast<int>(y));
   return true;
 }
 
@@ -426,21 +456,40 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m) {
   m.position = nullptr;
   m.bits = 8;
   if (atEnd()) return false;
-  unsigned roots = v.getNumChoices();
-  uint64_t index = 0;
-  if (v.extendable() && decodeSingleBit()) {
-    unsigned i = 0;
+  CHOICE::InfoType const* info = v.info();
+  unsigned roots = info->numChoices;
+  bool extension = false;
+  unsigned i = 0;
+  if (roots - 1 < 128) {
+    // Up to 128 roots: the extension bit and a root index are one bit
+    // field of at most 8 bits. An extension alternative has no index: the
+    // read goes back to just after its bit.
+    unsigned nb = roots > 1 ? 32u - static_cast<unsigned>(__builtin_clz(roots - 1)) : 0;
+    unsigned head = nb + (info->extendable ? 1 : 0);
+    memento_type before{pos_, unread_};
+    unsigned bits = 0;
+    // Fewer bits than that are too few for an extension alternative too.
+    if (head != 0 && !decodeShortBits(head, bits)) return false;
+    extension = (bits >> nb) != 0;
+    if (extension) {
+      rollback(before);
+      decodeSingleBit();
+    }
+    i = bits & ((1u << nb) - 1u);
+  } else {
+    extension = info->extendable && decodeSingleBit();
+    if (!extension && (roots == 0 || decodeUnsigned(0, roots - 1, i) < 0)) return false;
+  }
+  uint64_t index = i;
+  if (extension) {
     char const* openEnd = nullptr;
     if (!decodeSmallUnsigned(i) || !openTypeEnd(openEnd)) return false;
     index = uint64_t{i} + roots;
     m.position = openEnd;
-  } else {
-    if (roots == 0) return false;
-    unsigned i = 0;
-    if (roots > 1 && decodeUnsigned(0, roots - 1, i) < 0) return false;
-    index = i;
+  } else if (i >= roots) {
+    return false;
   }
-  if (index >= v.getTotalChoices() || index > INT_MAX) {
+  if (index >= info->totalChoices || index > INT_MAX) {
     // An alternative added after this type: skipped, never selected.
     v.setSelection(CHOICE::unknownSelection_, nullptr);
     return true;
@@ -538,9 +587,22 @@ inline __attribute__((always_inline)) bool PERDecoder::decodeField(AbstractData&
 // The hooks' walk with the root fields read in place: the hot path of every
 // message, so no hook call per field.
 bool PERDecoder::do_visit(SEQUENCE& v) {
-  int r = PERDecoder::preVisitExtensionRoots(v);
-  if (r == StepFail) return false;
   SEQUENCE::InfoType const* info = v.info();
+  unsigned optional = info->numOptional;
+  int r;
+  if (optional + info->extendable <= 8) {
+    // The extension bit and a presence map of up to 8 bits in one read.
+    SEQUENCE::BitMap& map = v.optionalMap();
+    if (map.size() != optional) map.resize(optional);
+    unsigned head = optional + info->extendable;
+    unsigned bits = 0;
+    if (head != 0 && !decodeShortBits(head, bits)) return false;
+    if (optional != 0) map.bytes()[0] = static_cast<char>(bits << (8 - optional));
+    r = (bits >> optional) != 0 ? StepWithExtensions : StepRootsOnly;
+  } else {
+    r = PERDecoder::preVisitExtensionRoots(v);
+    if (r == StepFail) return false;
+  }
   int const* ids = info->fieldIds;
   FieldPlace const* places = info->fieldPlaces;
   // The map was just sized to the optional root fields, which is what the

@@ -111,6 +111,7 @@ class PERDecoder : public Visitor {
  private:
   uint64_t bitsLeft() const { return pos_ < end_ ? octetsLeft() * 8 + unread_ - 8 : 0; }
   bool decodeMultiBitAcross(unsigned bits, unsigned& value);
+  bool decodeShortBits(unsigned bits, unsigned& value);
   // Reads a constrained whole number's offset from its lower bound, at
   // most `span`.
   bool decodeOffset(uint64_t span, unsigned& x);
