@@ -456,40 +456,21 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m) {
   m.position = nullptr;
   m.bits = 8;
   if (atEnd()) return false;
-  CHOICE::InfoType const* info = v.info();
-  unsigned roots = info->numChoices;
-  bool extension = false;
-  unsigned i = 0;
-  if (roots - 1 < 128) {
-    // Up to 128 roots: the extension bit and a root index are one bit
-    // field of at most 8 bits. An extension alternative has no index: the
-    // read goes back to just after its bit.
-    unsigned nb = roots > 1 ? 32u - static_cast<unsigned>(__builtin_clz(roots - 1)) : 0;
-    unsigned head = nb + (info->extendable ? 1 : 0);
-    memento_type before{pos_, unread_};
-    unsigned bits = 0;
-    // Fewer bits than that are too few for an extension alternative too.
-    if (head != 0 && !decodeShortBits(head, bits)) return false;
-    extension = (bits >> nb) != 0;
-    if (extension) {
-      rollback(before);
-      decodeSingleBit();
-    }
-    i = bits & ((1u << nb) - 1u);
-  } else {
-    extension = info->extendable && decodeSingleBit();
-    if (!extension && (roots == 0 || decodeUnsigned(0, roots - 1, i) < 0)) return false;
-  }
-  uint64_t index = i;
-  if (extension) {
+  unsigned roots = v.getNumChoices();
+  uint64_t index = 0;
+  if (v.extendable() && decodeSingleBit()) {
+    unsigned i = 0;
     char const* openEnd = nullptr;
     if (!decodeSmallUnsigned(i) || !openTypeEnd(openEnd)) return false;
     index = uint64_t{i} + roots;
     m.position = openEnd;
-  } else if (i >= roots) {
-    return false;
+  } else {
+    if (roots == 0) return false;
+    unsigned i = 0;
+    if (roots > 1 && decodeUnsigned(0, roots - 1, i) < 0) return false;
+    index = i;
   }
-  if (index >= info->totalChoices || index > INT_MAX) {
+  if (index >= v.getTotalChoices() || index > INT_MAX) {
     // An alternative added after this type: skipped, never selected.
     v.setSelection(CHOICE::unknownSelection_, nullptr);
     return true;
@@ -499,6 +480,24 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m) {
 }
 
 bool PERDecoder::do_visit(CHOICE& v) {
+  CHOICE::InfoType const* info = v.info();
+  unsigned roots = info->numChoices;
+  // A root alternative of up to 128: its index, after the extension bit,
+  // is one bit field of at most 8 bits. Other forms take the preamble.
+  if (roots - 1 < 128 && pos_ < end_ &&
+      !(info->extendable && ((static_cast<unsigned char>(*pos_) >> (unread_ - 1)) & 1) != 0)) {
+    unsigned nb = roots > 1 ? 32u - static_cast<unsigned>(__builtin_clz(roots - 1)) : 0;
+    unsigned head = nb + (info->extendable ? 1 : 0);
+    unsigned i = 0;
+    if (head != 0 && !decodeShortBits(head, i)) return false;
+    if (i >= roots) return false;
+    if (i >= info->totalChoices) {
+      v.setSelection(CHOICE::unknownSelection_, nullptr);
+      return true;
+    }
+    if (!v.select(static_cast<int>(i)) || (v.getSelection() == nullptr && !v.createSelection())) return false;
+    return v.getSelection()->accept(*this);
+  }
   memento_type m;
   if (!decodeChoicePreamle(v, m)) return false;
   if (v.isUnknownSelection()) {
