@@ -328,7 +328,21 @@ bool PERDecoder::decodeIntegerGeneral(INTEGER& v) {
   return true;
 }
 
-bool PERDecoder::do_visit(ENUMERATED& v) {
+// A closed enumeration of 2..255 items, the common kind, is a bit field
+// of its own.
+inline __attribute__((always_inline)) bool PERDecoder::decodeEnumerated(ENUMERATED& v) {
+  ENUMERATED::InfoType const* info = v.info();
+  unsigned maximum = static_cast<unsigned>(info->maxEnumValue);
+  if (info->extendable || maximum - 1 >= 254) return decodeEnumeratedGeneral(v);
+  unsigned x = 0;
+  if (!decodeShortBits(32u - static_cast<unsigned>(__builtin_clz(maximum)), x) || x > maximum) return false;
+  v.setFromInt(static_cast<int>(x));
+  return true;
+}
+
+bool PERDecoder::do_visit(ENUMERATED& v) { return decodeEnumerated(v); }
+
+bool PERDecoder::decodeEnumeratedGeneral(ENUMERATED& v) {
   int64_t x = 0;
   if (v.extendable()) {
     if (atEnd()) return false;
@@ -512,13 +526,17 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& v) {
   unsigned n = 0;
   if (decodeSizeOf(v, n) < 0 || n > MaximumArraySize) return false;
   v.reserve(n);
+  unsigned held = v.size();
   for (unsigned i = 0; i < n; ++i) {
-    if (i == v.size()) {
-      AbstractData* element = v.createElement();
+    AbstractData* element;
+    if (i < held) {
+      element = *(v.begin() + i);
+    } else {
+      element = v.createElement();
       if (element == nullptr) return false;
       v.push_back(element);
     }
-    if (!(*(v.begin() + i))->accept(*this)) {
+    if (!element->accept(*this)) {
       v.erase(v.begin() + i, v.end());
       return false;
     }
@@ -571,7 +589,7 @@ inline __attribute__((always_inline)) bool PERDecoder::decodeField(AbstractData&
     case FieldPlace::Boolean:
       return PERDecoder::do_visit(static_cast<BOOLEAN&>(field));
     case FieldPlace::Enumerated:
-      return PERDecoder::do_visit(static_cast<ENUMERATED&>(field));
+      return decodeEnumerated(static_cast<ENUMERATED&>(field));
     case FieldPlace::Nothing:
       return true;
     case FieldPlace::Sequence:

@@ -118,6 +118,8 @@ class PERDecoder : public Visitor {
   bool decodeOffsetWide(uint64_t span, unsigned& x);
   bool decodeInteger(INTEGER& v);
   bool decodeIntegerGeneral(INTEGER& v);
+  bool decodeEnumerated(ENUMERATED& v);
+  bool decodeEnumeratedGeneral(ENUMERATED& v);
   // The length of a string or list: decodeConstrainedLength with the
   // common form read in place.
   int decodeSizeOf(ConstrainedObject& c, unsigned& length);
