@@ -30,32 +30,49 @@ void PERDecoder::rollback(memento_type m) {
   unread_ = static_cast<uint16_t>(m.bits);
 }
 
+// A bit field of 1..8 bits, the form of presence maps, CHOICE indexes and
+// small constrained numbers: it ends in the octet at hand or the next one.
+inline __attribute__((always_inline)) bool PERDecoder::decodeShortBits(unsigned bits, unsigned& value) {
+  unsigned char const* p = reinterpret_cast<unsigned char const*>(pos_);
+  if (bits < unread_) {
+    if (pos_ >= end_) return false;
+    unread_ = static_cast<uint16_t>(unread_ - bits);
+    value = (p[0] >> unread_) & ((1u << bits) - 1u);
+    return true;
+  }
+  // Bits of the next octet left unread (8: none of it is read).
+  unsigned shift = unread_ + 8 - bits;
+  std::ptrdiff_t avail = end_ - pos_;
+  if (avail < (shift < 8 ? 2 : 1)) return false;
+  unsigned window = unsigned{p[0]} << 8;
+  if (shift < 8) window |= p[1];
+  value = (window >> shift) & ((1u << bits) - 1u);
+  ++pos_;
+  unread_ = static_cast<uint16_t>(shift);
+  return true;
+}
+
 bool PERDecoder::decodeMultiBitAcross(unsigned bits, unsigned& value) {
-  if (bits > 32 || bits > bitsLeft()) return false;
   if (bits == 0) {
     value = 0;
     return true;
   }
-  uint64_t v;
-  unsigned char octet = static_cast<unsigned char>(*pos_);
-  if (unread_ > bits) {
-    unread_ = static_cast<uint16_t>(unread_ - bits);
-    v = (octet >> unread_) & ((1u << bits) - 1u);
-  } else {
-    v = octet & ((1u << unread_) - 1u);
-    bits -= unread_;
-    ++pos_;
+  if (bits > 32 || pos_ >= end_) return false;
+  // The octets after the one at hand that the read reaches into; all of
+  // them must be there.
+  unsigned extra = bits <= unread_ ? 0 : (bits - unread_ + 7) / 8;
+  if (extra >= static_cast<uint64_t>(end_ - pos_)) return false;
+  uint64_t v = static_cast<unsigned char>(*pos_) & ((1u << unread_) - 1u);
+  for (unsigned i = 1; i <= extra; ++i) v = (v << 8) | static_cast<unsigned char>(pos_[i]);
+  unsigned shift = unread_ + 8 * extra - bits;
+  value = static_cast<unsigned>(v >> shift);
+  if (shift == 0) {
+    pos_ += extra + 1;
     unread_ = 8;
-    while (bits >= 8) {
-      v = (v << 8) | static_cast<unsigned char>(*pos_++);
-      bits -= 8;
-    }
-    if (bits > 0) {
-      unread_ = static_cast<uint16_t>(8 - bits);
-      v = (v << bits) | (static_cast<unsigned char>(*pos_) >> unread_);
-    }
+  } else {
+    pos_ += extra;
+    unread_ = static_cast<uint16_t>(shift);
   }
-  value = static_cast<unsigned>(v);
   return true;
 }
 
@@ -85,6 +102,48 @@ unsigned PERDecoder::decodeBlock(char* dst, unsigned n) {
   return m;
 }
 
+// The constrained numbers of the messages span less than 16 bits: a bit
+// field up to 254, one or two aligned octets up to 65535. Wider spans and
+// the unaligned variant take decodeOffsetWide.
+inline __attribute__((always_inline)) bool PERDecoder::decodeOffset(uint64_t span, unsigned& x) {
+  if (span < 255) {
+    if (!decodeShortBits(64u - static_cast<unsigned>(__builtin_clzll(span)), x)) return false;
+  } else if (aligned_ && span <= 65535) {
+    byteAlign();
+    uint64_t avail = octetsLeft();
+    unsigned char const* p = reinterpret_cast<unsigned char const*>(pos_);
+    if (span == 255) {
+      if (avail < 1) return false;
+      x = p[0];
+      pos_ += 1;
+    } else {
+      if (avail < 2) return false;
+      x = (unsigned{p[0]} << 8) | p[1];
+      pos_ += 2;
+    }
+  } else {
+    return decodeOffsetWide(span, x);
+  }
+  // A number above the span (a slot 0..1023 arrives in 16 bits) is refused.
+  return x <= span;
+}
+
+bool PERDecoder::decodeOffsetWide(uint64_t span, unsigned& x) {
+  if (atEnd()) return false;
+  unsigned nb = countBits64(span + 1);
+  if (aligned_ && span >= 255) {
+    if (nb > 16) {
+      unsigned k = 0;
+      if (decodeLength(1, (nb + 7) / 8, k) < 0) return false;
+      nb = 8 * k;
+    } else if (nb > 8) {
+      nb = 16;
+    }
+    byteAlign();
+  }
+  return decodeMultiBit(nb, x) && x <= span;
+}
+
 int PERDecoder::decodeUnsigned(unsigned lower, unsigned upper, unsigned& value) {
   int64_t v = 0;
   if (decodeWhole(lower, upper, v) < 0) return -1;
@@ -97,23 +156,8 @@ int PERDecoder::decodeWhole(int64_t lower, int64_t upper, int64_t& value) {
     value = lower;
     return 0;
   }
-  if (atEnd() || upper < lower) return -1;
-  uint64_t range = static_cast<uint64_t>(upper - lower) + 1;
-  unsigned nb = countBits64(range);
-  if (aligned_ && range > 255) {
-    if (nb > 16) {
-      unsigned k = 0;
-      if (decodeLength(1, (nb + 7) / 8, k) < 0) return -1;
-      nb = 8 * k;
-    } else if (nb > 8) {
-      nb = 16;
-    }
-    byteAlign();
-  }
   unsigned x = 0;
-  if (!decodeMultiBit(nb, x)) return -1;
-  // A number above the range (a slot 0..1023 arrives in 16 bits) is refused.
-  if (x > static_cast<uint64_t>(upper - lower)) return -1;
+  if (upper < lower || !decodeOffset(static_cast<uint64_t>(upper - lower), x)) return -1;
   value = lower + x;
   return 0;
 }
@@ -141,6 +185,22 @@ int PERDecoder::decodeLength(unsigned lower, unsigned upper, unsigned& length) {
   if (n < lower || n > upper) return -1;
   length = n;
   return 0;
+}
+
+// Strings and lists without a size constraint are the common case, and
+// their lengths are mostly under 128: one aligned octet, read here.
+inline __attribute__((always_inline)) int PERDecoder::decodeSizeOf(ConstrainedObject& c, unsigned& length) {
+  ConstraintType type = c.getConstraintType();
+  if (type == Unconstrained || type == PartiallyConstrained) {
+    char const* p = pos_ + (unread_ != 8);
+    if (p < end_ && (static_cast<unsigned char>(*p) & 0x80) == 0) {
+      length = static_cast<unsigned char>(*p);
+      pos_ = p + 1;
+      unread_ = 8;
+      return 0;
+    }
+  }
+  return decodeConstrainedLength(c, length);
 }
 
 int PERDecoder::decodeConstrainedLength(ConstrainedObject& c, unsigned& length) {
@@ -193,7 +253,50 @@ bool PERDecoder::do_visit(BOOLEAN& v) {
   return true;
 }
 
-bool PERDecoder::do_visit(INTEGER& v) {
+// Most INTEGERs of the messages are unconstrained and small: an aligned
+// count octet of 1..4 and that many octets of two's complement, read here
+// in one go; most constrained ones span less than 16 bits. Every other form
+// (a longer or empty count, a partial or extensible constraint) and every
+// shortage of data goes to decodeIntegerGeneral, which starts over.
+inline __attribute__((always_inline)) bool PERDecoder::decodeInteger(INTEGER& v) {
+  ConstrainedObject::InfoType const* c = v.info();
+  if (c->type == Unconstrained) {
+    unsigned char const* p = reinterpret_cast<unsigned char const*>(pos_ + (unread_ != 8));
+    std::ptrdiff_t avail = end_ - reinterpret_cast<char const*>(p);
+    if (avail > 1) {
+      unsigned k = p[0];
+      if (k == 1) {
+        v.setValue(static_cast<signed char>(p[1]));
+        pos_ = reinterpret_cast<char const*>(p + 2);
+        unread_ = 8;
+        return true;
+      }
+      if (k - 2 < 3 && k < static_cast<uint64_t>(avail)) {
+        uint32_t bits = p[1];
+        for (unsigned i = 2; i <= k; ++i) bits = (bits << 8) | p[i];
+        unsigned shift = 32 - 8 * k;
+        v.setValue(static_cast<int32_t>(bits << shift) >> shift);
+        pos_ = reinterpret_cast<char const*>(p + 1 + k);
+        unread_ = 8;
+        return true;
+      }
+    }
+  } else if (c->type == FixedConstraint) {
+    int64_t lower, upper;
+    valueBounds(v, lower, upper);
+    if (lower < upper) {
+      unsigned x = 0;
+      if (!decodeOffset(static_cast<uint64_t>(upper - lower), x)) return false;
+      v.setValue(static_cast<int>(static_cast<uint32_t>(lower + x)));
+      return true;
+    }
+  }
+  return decodeIntegerGeneral(v);
+}
+
+bool PERDecoder::do_visit(INTEGER& v) { return decodeInteger(v); }
+
+bool PERDecoder::decodeIntegerGeneral(INTEGER& v) {
   ConstraintType type = v.getConstraintType();
   bool unbounded = type == Unconstrained || type == PartiallyConstrained;
   if (type == ExtendableConstraint) {
@@ -225,7 +328,21 @@ bool PERDecoder::do_visit(INTEGER& v) {
   return true;
 }
 
-bool PERDecoder::do_visit(ENUMERATED& v) {
+// A closed enumeration of 2..255 items, the common kind, is a bit field
+// of its own.
+inline __attribute__((always_inline)) bool PERDecoder::decodeEnumerated(ENUMERATED& v) {
+  ENUMERATED::InfoType const* info = v.info();
+  unsigned maximum = static_cast<unsigned>(info->maxEnumValue);
+  if (info->extendable || maximum - 1 >= 254) return decodeEnumeratedGeneral(v);
+  unsigned x = 0;
+  if (!decodeShortBits(32u - static_cast<unsigned>(__builtin_clz(maximum)), x) || x > maximum) return false;
+  v.setFromInt(static_cast<int>(x));
+  return true;
+}
+
+bool PERDecoder::do_visit(ENUMERATED& v) { return decodeEnumerated(v); }
+
+bool PERDecoder::decodeEnumeratedGeneral(ENUMERATED& v) {
   int64_t x = 0;
   if (v.extendable()) {
     if (atEnd()) return false;
@@ -239,8 +356,10 @@ bool PERDecoder::do_visit(ENUMERATED& v) {
       return true;
     }
   }
-  if (decodeWhole(0, v.getMaximum(), x) < 0) return false;
-  v.setFromInt(static_cast<int>(x));
+  int maximum = v.getMaximum();
+  unsigned y = 0;
+  if (maximum < 0 || (maximum > 0 && !decodeOffset(static_cast<uint64_t>(maximum), y))) return false;
+  v.setFromInt(static_cast<int>(y));
   return true;
 }
 
@@ -255,7 +374,7 @@ bool PERDecoder::do_visit(OBJECT_IDENTIFIER& v) {
 
 bool PERDecoder::do_visit(BIT_STRING& v) {
   unsigned bits = 0;
-  if (decodeConstrainedLength(v, bits) < 0 || bits > MaximumStringSize) return false;
+  if (decodeSizeOf(v, bits) < 0 || bits > MaximumStringSize) return false;
   if (bits > bitsLeft()) return false;
   v.resize(bits);
   if (bits == 0) return true;
@@ -272,7 +391,7 @@ bool PERDecoder::do_visit(BIT_STRING& v) {
 
 bool PERDecoder::do_visit(OCTET_STRING& v) {
   unsigned n = 0;
-  if (decodeConstrainedLength(v, n) < 0 || n > MaximumStringSize) return false;
+  if (decodeSizeOf(v, n) < 0 || n > MaximumStringSize) return false;
   if (n <= 2) {
     if (uint64_t{n} * 8 > bitsLeft()) return false;
     v.resize(n);
@@ -292,7 +411,7 @@ bool PERDecoder::do_visit(OCTET_STRING& v) {
 
 bool PERDecoder::do_visit(AbstractString& v) {
   unsigned n = 0;
-  if (decodeConstrainedLength(v, n) < 0 || n > MaximumStringSize) return false;
+  if (decodeSizeOf(v, n) < 0 || n > MaximumStringSize) return false;
   unsigned nb = v.getNumBits(aligned_);
   if (!isShortString(v, nb)) {
     if (nb == 8) {
@@ -334,7 +453,7 @@ bool PERDecoder::do_visit(AbstractString& v) {
 
 bool PERDecoder::do_visit(BMPString& v) {
   unsigned n = 0;
-  if (decodeConstrainedLength(v, n) < 0 || n > MaximumStringSize) return false;
+  if (decodeSizeOf(v, n) < 0 || n > MaximumStringSize) return false;
   unsigned nb = v.getNumBits(aligned_);
   if (aligned_ && (v.getConstraintType() == Unconstrained || uint64_t{v.getUpperLimit()} * nb >= 17)) byteAlign();
   if (uint64_t{n} * nb > bitsLeft()) return false;
@@ -375,6 +494,24 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m) {
 }
 
 bool PERDecoder::do_visit(CHOICE& v) {
+  CHOICE::InfoType const* info = v.info();
+  unsigned roots = info->numChoices;
+  // A root alternative of up to 128: its index, after the extension bit,
+  // is one bit field of at most 8 bits. Other forms take the preamble.
+  if (roots - 1 < 128 && pos_ < end_ &&
+      !(info->extendable && ((static_cast<unsigned char>(*pos_) >> (unread_ - 1)) & 1) != 0)) {
+    unsigned nb = roots > 1 ? 32u - static_cast<unsigned>(__builtin_clz(roots - 1)) : 0;
+    unsigned head = nb + (info->extendable ? 1 : 0);
+    unsigned i = 0;
+    if (head != 0 && !decodeShortBits(head, i)) return false;
+    if (i >= roots) return false;
+    if (i >= info->totalChoices) {
+      v.setSelection(CHOICE::unknownSelection_, nullptr);
+      return true;
+    }
+    if (!v.select(static_cast<int>(i)) || (v.getSelection() == nullptr && !v.createSelection())) return false;
+    return v.getSelection()->accept(*this);
+  }
   memento_type m;
   if (!decodeChoicePreamle(v, m)) return false;
   if (v.isUnknownSelection()) {
@@ -387,15 +524,19 @@ bool PERDecoder::do_visit(CHOICE& v) {
 
 bool PERDecoder::do_visit(SEQUENCE_OF_Base& v) {
   unsigned n = 0;
-  if (decodeConstrainedLength(v, n) < 0 || n > MaximumArraySize) return false;
+  if (decodeSizeOf(v, n) < 0 || n > MaximumArraySize) return false;
   v.reserve(n);
+  unsigned held = v.size();
   for (unsigned i = 0; i < n; ++i) {
-    if (i == v.size()) {
-      AbstractData* element = v.createElement();
+    AbstractData* element;
+    if (i < held) {
+      element = *(v.begin() + i);
+    } else {
+      element = v.createElement();
       if (element == nullptr) return false;
       v.push_back(element);
     }
-    if (!(*(v.begin() + i))->accept(*this)) {
+    if (!element->accept(*this)) {
       v.erase(v.begin() + i, v.end());
       return false;
     }
@@ -466,11 +607,11 @@ inline __attribute__((always_inline)) int PERDecoder::preVisitExtensionRoots(SEQ
 inline __attribute__((always_inline)) bool PERDecoder::decodeField(AbstractData& field, unsigned kind) {
   switch (kind) {
     case FieldPlace::Integer:
-      return PERDecoder::do_visit(static_cast<INTEGER&>(field));
+      return decodeInteger(static_cast<INTEGER&>(field));
     case FieldPlace::Boolean:
       return PERDecoder::do_visit(static_cast<BOOLEAN&>(field));
     case FieldPlace::Enumerated:
-      return PERDecoder::do_visit(static_cast<ENUMERATED&>(field));
+      return decodeEnumerated(static_cast<ENUMERATED&>(field));
     case FieldPlace::Nothing:
       return true;
     case FieldPlace::Sequence:
@@ -485,9 +626,22 @@ inline __attribute__((always_inline)) bool PERDecoder::decodeField(AbstractData&
 // The hooks' walk with the root fields read in place: the hot path of every
 // message, so no hook call per field.
 bool PERDecoder::do_visit(SEQUENCE& v) {
-  int r = PERDecoder::preVisitExtensionRoots(v);
-  if (r == StepFail) return false;
   SEQUENCE::InfoType const* info = v.info();
+  unsigned optional = info->numOptional;
+  int r;
+  if (optional + info->extendable <= 8) {
+    // The extension bit and a presence map of up to 8 bits in one read.
+    SEQUENCE::BitMap& map = v.optionalMap();
+    if (map.size() != optional) map.resize(optional);
+    unsigned head = optional + info->extendable;
+    unsigned bits = 0;
+    if (head != 0 && !decodeShortBits(head, bits)) return false;
+    if (optional != 0) map.bytes()[0] = static_cast<char>(bits << (8 - optional));
+    r = (bits >> optional) != 0 ? StepWithExtensions : StepRootsOnly;
+  } else {
+    r = PERDecoder::preVisitExtensionRoots(v);
+    if (r == StepFail) return false;
+  }
   int const* ids = info->fieldIds;
   FieldPlace const* places = info->fieldBlock != nullptr ? info->fieldBlock->places : nullptr;
   // The map was just sized to the optional root fields, which is what the

@@ -111,6 +111,18 @@ class PERDecoder : public Visitor {
  private:
   uint64_t bitsLeft() const { return pos_ < end_ ? octetsLeft() * 8 + unread_ - 8 : 0; }
   bool decodeMultiBitAcross(unsigned bits, unsigned& value);
+  bool decodeShortBits(unsigned bits, unsigned& value);
+  // Reads a constrained whole number's offset from its lower bound, at
+  // most `span`.
+  bool decodeOffset(uint64_t span, unsigned& x);
+  bool decodeOffsetWide(uint64_t span, unsigned& x);
+  bool decodeInteger(INTEGER& v);
+  bool decodeIntegerGeneral(INTEGER& v);
+  bool decodeEnumerated(ENUMERATED& v);
+  bool decodeEnumeratedGeneral(ENUMERATED& v);
+  // The length of a string or list: decodeConstrainedLength with the
+  // common form read in place.
+  int decodeSizeOf(ConstrainedObject& c, unsigned& length);
   // Whole octets from the position to the end.
   uint64_t octetsLeft() const { return pos_ < end_ ? static_cast<uint64_t>(end_ - pos_) : 0; }
   // Reads an open type's length; `openEnd` is where its octets end. Fails

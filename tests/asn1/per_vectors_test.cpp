@@ -26,6 +26,16 @@ TEST(PerConstrained, BelowEightBitsIsNotAligned) {
   Int1to50 back;
   ASSERT_TRUE(decodeAfterOneBit("E2", back));
   EXPECT_EQ(50u, back.getValue());
+  // After three bits the six run into the next octet: 101 11000 | 1 0000000.
+  std::vector<char> in = octets("B8 80");
+  for (std::size_t n : {in.size(), in.size() - 1}) {
+    PERDecoder d(in.data(), in.data() + n, nullptr, true);
+    unsigned head = 0;
+    ASSERT_TRUE(d.decodeMultiBit(3, head));
+    Int1to50 crossing;
+    EXPECT_EQ(n == in.size(), crossing.accept(d)) << n;
+    if (n == in.size()) EXPECT_EQ(50u, crossing.getValue());
+  }
 }
 
 TEST(PerConstrained, EightBitsAreAlignedOctet) {
@@ -39,6 +49,9 @@ TEST(PerConstrained, EightBitsAreAlignedOctet) {
 TEST(PerConstrained, SixteenBitsAreAlignedPair) {
   EXPECT_TRUE(roundTrip(Int0to1023(1023), "03 FF"));
   EXPECT_EQ("80 03 FF", afterOneBit(Int0to1023(1023)));
+  Int0to1023 back;
+  ASSERT_TRUE(decodeAfterOneBit("80 03 FF", back));
+  EXPECT_EQ(1023u, back.getValue());
   EXPECT_TRUE(roundTrip(Int20to1000(20), "00 00"));
   EXPECT_TRUE(roundTrip(Int20to1000(1000), "03 D4"));  // 980
   EXPECT_TRUE(roundTrip(Int0to65535(0xBEEF), "BE EF"));
@@ -100,6 +113,9 @@ TEST(PerInteger, UnconstrainedIsMinimalTwosComplement) {
     EXPECT_TRUE(roundTrip(v, c.wire)) << c.value;
   }
   EXPECT_EQ("80 01 00", afterOneBit(INTEGER(0, &INTEGER::theInfo)));  // the count aligns
+  INTEGER back;
+  ASSERT_TRUE(decodeAfterOneBit("80 02 FF 7F", back));
+  EXPECT_EQ(-129, back.getValue());
 }
 
 TEST(PerInteger, SemiConstrainedIsNotOffsetByTheLowerBound) {
