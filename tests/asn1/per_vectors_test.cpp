@@ -34,7 +34,9 @@ TEST(PerConstrained, BelowEightBitsIsNotAligned) {
     ASSERT_TRUE(d.decodeMultiBit(3, head));
     Int1to50 crossing;
     EXPECT_EQ(n == in.size(), crossing.accept(d)) << n;
-    if (n == in.size()) EXPECT_EQ(50u, crossing.getValue());
+    if (n == in.size()) {
+      EXPECT_EQ(50u, crossing.getValue());
+    }
   }
 }
 
