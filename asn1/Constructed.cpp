@@ -60,7 +60,7 @@ SEQUENCE::FieldVector::FieldVector(FieldVector const& other) : FieldVector(other
 }
 
 inline __attribute__((always_inline)) void SEQUENCE::FieldVector::add(unsigned k, InfoType const* info) {
-  if (((placed_ >> k) & 1) != 0 && k < 64)
+  if (k < 64 && ((placed_ >> k) & 1) != 0)
     (*this)[k] = info->fieldBlock->places[k].make(block_ + info->fieldBlock->places[k].offset, info->fieldInfos[k]);
   else
     (*this)[k] = AbstractData::create(info->fieldInfos[k]);
@@ -89,17 +89,6 @@ void SEQUENCE::FieldVector::build(InfoType const* info) {
     fb->makeMandatory(begin(), block_);
     return;
   }
-  if (fb != nullptr && info->numFields <= 64) {
-    AbstractData** to = begin();
-    for (std::uint64_t m = fb->mandatory; m != 0; m &= m - 1) {
-      unsigned k = static_cast<unsigned>(__builtin_ctzll(m));
-      if (((placed_ >> k) & 1) != 0)
-        to[k] = fb->places[k].make(block_ + fb->places[k].offset, info->fieldInfos[k]);
-      else
-        to[k] = AbstractData::create(info->fieldInfos[k]);
-    }
-    return;
-  }
   int const* ids = info->fieldIds;
   for (unsigned k = 0; k < info->numFields; ++k) {
     if (ids[k] == -1) add(k, info);
@@ -108,30 +97,21 @@ void SEQUENCE::FieldVector::build(InfoType const* info) {
 
 void SEQUENCE::FieldVector::release() noexcept {
   AbstractData** s = begin();
-  if (count_ <= 64) {
-    // Only the slots with something to destroy are visited.
-    std::uint64_t work = (count_ == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count_) - 1) & ~plain_;
-    while (work != 0) {
-      unsigned k = static_cast<unsigned>(__builtin_ctzll(work));
-      work &= work - 1;
-      if (AbstractData* f = s[k]) {
-        if (((placed_ >> k) & 1) != 0)
-          f->~AbstractData();
-        else
-          delete f;
-      }
-    }
-  } else {
-    for (std::size_t k = 0; k < count_; ++k) {
-      AbstractData* f = s[k];
-      if (f == nullptr) continue;
-      if (k < 64 && ((placed_ >> k) & 1) != 0) {
-        if (((plain_ >> k) & 1) == 0) f->~AbstractData();
-      } else {
+  // Only the slots with something to destroy are visited; none past the
+  // 64th is in the block.
+  std::size_t const marked = count_ < 64 ? count_ : 64;
+  std::uint64_t work = (marked == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << marked) - 1) & ~plain_;
+  while (work != 0) {
+    unsigned k = static_cast<unsigned>(__builtin_ctzll(work));
+    work &= work - 1;
+    if (AbstractData* f = s[k]) {
+      if (((placed_ >> k) & 1) != 0)
+        f->~AbstractData();
+      else
         delete f;
-      }
     }
   }
+  for (std::size_t k = marked; k < count_; ++k) delete s[k];
   if (count_ > sizeof local_ / sizeof local_[0] && heap_ != reinterpret_cast<AbstractData**>(block_))
     detail::releaseNode(heap_, count_ * sizeof(AbstractData*));
   if (block_ != nullptr) detail::releaseNode(block_, blockSize_);

@@ -24,9 +24,10 @@ class CHOICE;
 // What a SEQUENCE knows of one of its fields from its class: how to make a
 // root field inside the one block the SEQUENCE holds for its slots and such
 // fields (an optional one when it is included), so that a decoded message
-// costs a node per SEQUENCE rather than one per field, and which kind it is, so that a coder can reach the
-// common kinds without a visit. A field not in the block is made on its own.
-// The places are worked out when the records are compiled.
+// costs a node per SEQUENCE rather than one per field; and which kind it
+// is, so that a coder can reach the common kinds without a visit. A field
+// not in the block is made on its own. The places are worked out when the
+// records are compiled.
 struct FieldPlace {
   enum Kind : unsigned char { Other, Integer, Boolean, Enumerated, Nothing, Sequence, Choice };
   unsigned offset;  // where in the block the field is made
@@ -88,6 +89,12 @@ constexpr unsigned next_place(unsigned offset) {
   return block_room<T>() != 0 && offset + block_room<T>() <= maxFieldBlock ? offset + block_room<T>() : offset;
 }
 
+// A field made on its own (extension additions).
+template <class T>
+constexpr FieldPlace place_of() {
+  return FieldPlace{0, false, false, kind_of<T>(), nullptr};
+}
+
 // A root field of class T, made at `offset` when it fits there.
 template <class T>
 constexpr FieldPlace place_at(unsigned offset) {
@@ -95,24 +102,17 @@ constexpr FieldPlace place_at(unsigned offset) {
     if (next_place<T>(offset) != offset)
       return FieldPlace{offset, true, plain_value<T>(), kind_of<T>(), &make_value_at<T>};
   }
-  return FieldPlace{0, false, false, kind_of<T>(), nullptr};
-}
-
-// A field made on its own (extension additions).
-template <class T>
-constexpr FieldPlace place_of() {
-  return FieldPlace{0, false, false, kind_of<T>(), nullptr};
+  return place_of<T>();
 }
 constexpr FieldPlace no_place() { return FieldPlace{0, false, false, FieldPlace::Other, nullptr}; }
 
 // A SEQUENCE type's block: the places of its fields, the block's size and,
-// over the first 64 fields, which are mandatory, which have a place and
-// which of those have nothing to destroy; `makeMandatory`, when given,
-// makes every mandatory field into its slot in straight-line code.
+// over the first 64 fields, which have a place and which of those have
+// nothing to destroy; `makeMandatory`, when given, makes every mandatory
+// field into its slot in straight-line code.
 struct FieldBlock {
   FieldPlace const* places;
   unsigned size;
-  std::uint64_t mandatory;
   std::uint64_t placed;
   std::uint64_t plain;
   void (*makeMandatory)(AbstractData** slots, char* block);
@@ -123,15 +123,15 @@ struct FieldBlock {
 template <class T, bool inBlock>
 inline AbstractData* make_field(char* where, void const* info) {
   if constexpr (inBlock)
-    return new (where) T(info);
+    return make_value_at<T>(where, info);
   else
     return AbstractData::create(info);
 }
 
 template <std::size_t N>
-constexpr FieldBlock block_of(FieldPlace const (&places)[N], unsigned size, std::uint64_t mandatory,
+constexpr FieldBlock block_of(FieldPlace const (&places)[N], unsigned size,
                               void (*makeMandatory)(AbstractData**, char*) = nullptr) {
-  FieldBlock b{places, size, mandatory, 0, 0, makeMandatory};
+  FieldBlock b{places, size, 0, 0, makeMandatory};
   for (std::size_t k = 0; k < N && k < 64; ++k) {
     if (!places[k].inBlock) continue;
     b.placed |= std::uint64_t{1} << k;
@@ -250,9 +250,9 @@ class SEQUENCE : public AbstractData, detail::Allocator<SEQUENCE> {
   };
 
   // One owned slot per field; a slot may be null. A few slots are held in
-  // place, more in the node pool. Mandatory fields may live in one block
-  // the vector owns (see FieldPlace); a slot marked placed is destroyed in
-  // place and never deleted on its own.
+  // place, more in the node pool. Root fields may live in one block the
+  // vector owns (see FieldPlace); a slot marked placed is destroyed in place
+  // and never deleted on its own.
   class FieldVector {
    public:
     FieldVector() : count_(0), local_(), heap_(nullptr), block_(nullptr), blockSize_(0), placed_(0), plain_(0) {}

@@ -23,12 +23,11 @@
 //      an addition. The optional index of the j-th addition is
 //      numOptional + j: pass it to include_as / hasOptionalField /
 //      removeOptionalField. fieldBlock (nullptr: every field made on its own)
-//      points to a constant `ASN1::block_of(places, size, mandatoryMask,
-//      make)`: one `ASN1::place_at<T>(offset)` per root field, offsets
-//      chained from `ASN1::slot_bytes(count)` with `ASN1::next_place<T>`,
-//      the last of them the size; `ASN1::place_of<T>()` for an addition;
-//      the mask of mandatory root fields; and optionally a function that
-//      makes every mandatory field with `ASN1::make_field`.
+//      points to a constant `ASN1::block_of(places, size, make)`: one
+//      `ASN1::place_at<T>(offset)` per root field, offsets chained from
+//      `ASN1::slot_bytes(count)` with `ASN1::next_place<T>`, the last of
+//      them the size; `ASN1::place_of<T>()` for an addition; and optionally
+//      a function that makes every mandatory field with `ASN1::make_field`.
 //    - CHOICE (ASN1::CHOICE::InfoType): create, tag 0, extendable,
 //      selectionInfos, numChoices (root alternatives), totalChoices (root
 //      plus known additions), tags (nullptr), selectionNames. Give every

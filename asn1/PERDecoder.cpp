@@ -265,13 +265,7 @@ inline __attribute__((always_inline)) bool PERDecoder::decodeInteger(INTEGER& v)
     std::ptrdiff_t avail = end_ - reinterpret_cast<char const*>(p);
     if (avail > 1) {
       unsigned k = p[0];
-      if (k == 1) {
-        v.setValue(static_cast<signed char>(p[1]));
-        pos_ = reinterpret_cast<char const*>(p + 2);
-        unread_ = 8;
-        return true;
-      }
-      if (k - 2 < 3 && k < static_cast<uint64_t>(avail)) {
+      if (k - 1 < 4 && k < static_cast<uint64_t>(avail)) {
         uint32_t bits = p[1];
         for (unsigned i = 2; i <= k; ++i) bits = (bits << 8) | p[i];
         unsigned shift = 32 - 8 * k;
@@ -356,10 +350,8 @@ bool PERDecoder::decodeEnumeratedGeneral(ENUMERATED& v) {
       return true;
     }
   }
-  int maximum = v.getMaximum();
-  unsigned y = 0;
-  if (maximum < 0 || (maximum > 0 && !decodeOffset(static_cast<uint64_t>(maximum), y))) return false;
-  v.setFromInt(static_cast<int>(y));
+  if (decodeWhole(0, v.getMaximum(), x) < 0) return false;
+  v.setFromInt(static_cast<int>(x));
   return true;
 }
 
@@ -489,8 +481,11 @@ bool PERDecoder::decodeChoicePreamle(CHOICE& v, memento_type& m) {
     v.setSelection(CHOICE::unknownSelection_, nullptr);
     return true;
   }
-  if (!v.select(static_cast<int>(index))) return false;
-  return v.getSelection() != nullptr || v.createSelection();
+  return selectKnown(v, static_cast<int>(index));
+}
+
+bool PERDecoder::selectKnown(CHOICE& v, int index) {
+  return v.select(index) && (v.getSelection() != nullptr || v.createSelection());
 }
 
 bool PERDecoder::do_visit(CHOICE& v) {
@@ -504,12 +499,7 @@ bool PERDecoder::do_visit(CHOICE& v) {
     unsigned head = nb + (info->extendable ? 1 : 0);
     unsigned i = 0;
     if (head != 0 && !decodeShortBits(head, i)) return false;
-    if (i >= roots) return false;
-    if (i >= info->totalChoices) {
-      v.setSelection(CHOICE::unknownSelection_, nullptr);
-      return true;
-    }
-    if (!v.select(static_cast<int>(i)) || (v.getSelection() == nullptr && !v.createSelection())) return false;
+    if (i >= roots || !selectKnown(v, static_cast<int>(i))) return false;
     return v.getSelection()->accept(*this);
   }
   memento_type m;
@@ -581,25 +571,16 @@ bool PERDecoder::do_visit(GeneralizedTime& v) {
 
 // ---- SEQUENCE
 
-inline __attribute__((always_inline)) int PERDecoder::preVisitExtensionRoots(SEQUENCE& v) {
-  SEQUENCE::InfoType const* info = v.info();
+int PERDecoder::preVisitExtensionRoots(SEQUENCE& v) {
   bool extensions = false;
-  if (info->extendable) {
+  if (v.extendable()) {
     if (atEnd()) return StepFail;
     extensions = decodeSingleBit() != 0;
   }
-  unsigned optional = info->numOptional;
+  unsigned optional = v.info()->numOptional;
   SEQUENCE::BitMap& map = v.optionalMap();
   if (map.size() != optional) map.resize(optional);
-  if (optional == 0) {
-    // nothing to read
-  } else if (optional <= 8) {
-    unsigned bits = 0;
-    if (!decodeMultiBit(optional, bits)) return StepFail;
-    map.bytes()[0] = static_cast<char>(bits << (8 - optional));
-  } else if (!decodeBitMap(map.bytes().data(), map.bytes().size(), optional)) {
-    return StepFail;
-  }
+  if (!decodeBitMap(map.bytes().data(), map.bytes().size(), optional)) return StepFail;
   return extensions ? StepWithExtensions : StepRootsOnly;
 }
 

@@ -130,6 +130,8 @@ class PERDecoder : public Visitor {
   bool openTypeEnd(char const*& openEnd);
   // Decodes the value from the octets before `limit` only, then moves to it.
   bool decodeWithin(AbstractData& value, char const* limit);
+  // Selects the known alternative `index`, made anew unless it is held.
+  bool selectKnown(CHOICE& v, int index);
   // Decodes a SEQUENCE's field of the given FieldPlace kind.
   bool decodeField(AbstractData& field, unsigned kind);
 

@@ -521,11 +521,8 @@ class ModuleGen:
             # each one goes.
             ends = [f"ASN1::slot_bytes({len(ms)})"]
             places = []
-            mandatory = 0
-            for k, m in enumerate(ms):
+            for m in ms:
                 ty = f"{n}::{m.name}_type"
-                if m.presence == "mandatory" and k < 64:
-                    mandatory |= 1 << k
                 if m.presence != "addition":
                     places.append(f"ASN1::place_at<{ty}>({n}_at__{len(ends) - 1})")
                     ends.append(f"ASN1::next_place<{ty}>({n}_at__{len(ends) - 1})")
@@ -536,18 +533,20 @@ class ModuleGen:
                 o.append(f"constexpr unsigned {n}_at__{k} = {e};\n")
             o.append(f"constexpr ASN1::FieldPlace {n}_places__[{len(ms)}] = "
                      f"{{{', '.join(places)}}};\n")
+            # The block's marks cover 64 fields: a wider type makes its
+            # fields one by one.
+            mandatory = [k for k, m in enumerate(ms) if m.presence == "mandatory"]
             make = "nullptr"
-            if mandatory != 0:
+            if mandatory and root <= 64:
                 make = f"&{n}_make__"
                 o.append(f"void {n}_make__(ASN1::AbstractData** to, char* block) {{\n")
-                for k, m in enumerate(ms):
-                    if m.presence == "mandatory" and k < 64:
-                        ty = f"{n}::{m.name}_type"
-                        o.append(f"  to[{k}] = ASN1::make_field<{ty}, {n}_places__[{k}].inBlock>("
-                                 f"block + {n}_places__[{k}].offset, &{ty}::theInfo);\n")
+                for k in mandatory:
+                    ty = f"{n}::{ms[k].name}_type"
+                    o.append(f"  to[{k}] = ASN1::make_field<{ty}, {n}_places__[{k}].inBlock>("
+                             f"block + {n}_places__[{k}].offset, &{ty}::theInfo);\n")
                 o.append("}\n")
             o.append(f"constexpr ASN1::FieldBlock {n}_block__ = ASN1::block_of("
-                     f"{n}_places__, {n}_at__{len(ends) - 1}, {mandatory:#x}ull, {make});\n")
+                     f"{n}_places__, {n}_at__{len(ends) - 1}, {make});\n")
             o.append("}  // namespace\n")
             o.append(f"const {n}::InfoType {n}::theInfo = {{&ASN1::create_value"
                      f"<{cls(t)}>, 16, {b}, fieldInfos, fieldIds, {root}, "

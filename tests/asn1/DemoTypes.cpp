@@ -21,7 +21,7 @@ constexpr unsigned itemLabelAt = ASN1::next_place<Item::id_type>(0);
 constexpr ASN1::FieldPlace itemPlaces[2] = {ASN1::place_at<Item::id_type>(0),
                                             ASN1::place_at<Item::label_type>(itemLabelAt)};
 constexpr ASN1::FieldBlock itemBlock =
-    ASN1::block_of(itemPlaces, ASN1::next_place<Item::label_type>(itemLabelAt), 0x1);  // id is mandatory
+    ASN1::block_of(itemPlaces, ASN1::next_place<Item::label_type>(itemLabelAt));
 }  // namespace
 const Item::InfoType Item::theInfo = {
     &ASN1::create_value<Item>, 16,
@@ -50,7 +50,7 @@ constexpr ASN1::FieldPlace paramsPlaces[6] = {
     ASN1::place_at<Params::mode_type>(paramsMode),          ASN1::place_at<Params::items_type>(paramsItems),
     ASN1::place_of<Params::gain_level_type>(),              ASN1::place_of<Params::flag_type>()};
 constexpr ASN1::FieldBlock paramsBlock =
-    ASN1::block_of(paramsPlaces, ASN1::next_place<Params::items_type>(paramsItems), 0x5);  // slot, mode
+    ASN1::block_of(paramsPlaces, ASN1::next_place<Params::items_type>(paramsItems));
 }  // namespace
 const Params::InfoType Params::theInfo = {
     &ASN1::create_value<Params>, 16, true, fieldInfos, fieldIds, 4, 2, 2, nullptr, nullptr, fieldNames, &paramsBlock};
@@ -74,7 +74,7 @@ constexpr unsigned messagePduAt = ASN1::next_place<Message::seq_type>(0);
 constexpr ASN1::FieldPlace messagePlaces[2] = {ASN1::place_at<Message::seq_type>(0),
                                                ASN1::place_at<Message::pdu_type>(messagePduAt)};
 constexpr ASN1::FieldBlock messageBlock =
-    ASN1::block_of(messagePlaces, ASN1::next_place<Message::pdu_type>(messagePduAt), 0x2);  // pdu
+    ASN1::block_of(messagePlaces, ASN1::next_place<Message::pdu_type>(messagePduAt));
 }  // namespace
 const Message::InfoType Message::theInfo = {
     &ASN1::create_value<Message>, 16, false, fieldInfos, fieldIds, 2, 0, 1, nullptr, nullptr, fieldNames, &messageBlock};
@@ -84,7 +84,7 @@ const int Batch::fieldIds[1] = {-1};
 const char* const Batch::fieldNames[1] = {"items"};
 namespace {
 constexpr ASN1::FieldPlace batchPlaces[1] = {ASN1::place_at<Batch::items_type>(0)};
-constexpr ASN1::FieldBlock batchBlock = ASN1::block_of(batchPlaces, ASN1::next_place<Batch::items_type>(0), 0x1);
+constexpr ASN1::FieldBlock batchBlock = ASN1::block_of(batchPlaces, ASN1::next_place<Batch::items_type>(0));
 }  // namespace
 const Batch::InfoType Batch::theInfo = {
     &ASN1::create_value<Batch>, 16, false, fieldInfos, fieldIds, 1, 0, 0, nullptr, nullptr, fieldNames, &batchBlock};

@@ -42,7 +42,7 @@ constexpr ASN1::FieldPlace paramsV2Places[7] = {
     ASN1::place_at<Demo::Params::mode_type>(paramsV2Mode), ASN1::no_place(), ASN1::no_place(), ASN1::no_place(),
     ASN1::no_place()};
 constexpr ASN1::FieldBlock paramsV2Block =
-    ASN1::block_of(paramsV2Places, ASN1::next_place<Demo::Params::mode_type>(paramsV2Mode), 0x5);
+    ASN1::block_of(paramsV2Places, ASN1::next_place<Demo::Params::mode_type>(paramsV2Mode));
 }  // namespace
 const ParamsV2::InfoType ParamsV2::theInfo = {
     &create_value<ParamsV2>, 16, true, fieldInfos, fieldIds, 4, 3, 2, nullptr, nullptr, fieldNames, &paramsV2Block};
@@ -89,8 +89,7 @@ constexpr ASN1::FieldPlace sinkPlaces[16] = {
     ASN1::place_at<IntExt0to255>(sinkAt10),          ASN1::place_at<IntFromMinus10>(sinkAt11),
     ASN1::place_at<ASN1::SEQUENCE_OF_Base>(sinkAt12), ASN1::place_at<Tri>(sinkAt13),
     ASN1::place_at<Int0to1>(sinkAt14),               ASN1::no_place()};
-// Every root field but os2, oid and typed is mandatory.
-constexpr ASN1::FieldBlock sinkBlock = ASN1::block_of(sinkPlaces, sinkEnd, 0x7edd);
+constexpr ASN1::FieldBlock sinkBlock = ASN1::block_of(sinkPlaces, sinkEnd);
 }  // namespace
 const Sink::InfoType Sink::theInfo = {
     &create_value<Sink>, 16, true, fieldInfos, fieldIds, 15, 1, 3, nullptr, nullptr, fieldNames, &sinkBlock};

@@ -159,7 +159,7 @@ constexpr ASN1::FieldPlace pairPlaces[2] = {ASN1::place_at<First>(0),
                                             ASN1::place_at<Int0to255>(ASN1::next_place<First>(0))};
 template <class First>
 constexpr ASN1::FieldBlock pairBlock =
-    ASN1::block_of(pairPlaces<First>, ASN1::next_place<Int0to255>(ASN1::next_place<First>(0)), 0x3);
+    ASN1::block_of(pairPlaces<First>, ASN1::next_place<Int0to255>(ASN1::next_place<First>(0)));
 template <class First>
 const ASN1::SEQUENCE::InfoType PairOf<First>::theInfo = {
     &ASN1::create_value<PairOf<First> >, 16, false, fieldInfos, fieldIds, 2, 0, 0, nullptr, nullptr, fieldNames,

@@ -74,8 +74,8 @@ class Records(unittest.TestCase):
                       "<::Demo::Params>, 16, true, fieldInfos, fieldIds, 4, 2, 2, "
                       "nullptr, nullptr, fieldNames, &Params_block__};", src)
         # The root fields follow one another in the block, after the six
-        # slots; the additions are made on their own; slot and mode are the
-        # mandatory fields.
+        # slots; the additions are made on their own; slot and mode, the
+        # mandatory fields, are made in straight-line code.
         self.assertIn("constexpr unsigned Params_at__0 = ASN1::slot_bytes(6);\n"
                       "constexpr unsigned Params_at__1 = "
                       "ASN1::next_place<Params::slot_type>(Params_at__0);\n"
@@ -99,7 +99,7 @@ class Records(unittest.TestCase):
                       "block + Params_places__[2].offset, &Params::mode_type::theInfo);\n"
                       "}\n"
                       "constexpr ASN1::FieldBlock Params_block__ = ASN1::block_of("
-                      "Params_places__, Params_at__4, 0x5ull, &Params_make__);\n", src)
+                      "Params_places__, Params_at__4, &Params_make__);\n", src)
 
     def test_additions_take_indexes_after_the_optional_root_fields(self):
         h = self.text("Demo.h")
