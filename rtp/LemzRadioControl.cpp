@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <type_traits>
 
 #include "hardware/Device.h"
 #include "runtime/Clock.h"
@@ -103,22 +104,34 @@ int LemzRadioControl::OnRtpProtoRXEvent(sig_proto const& packet) {
   return 0;
 }
 
+namespace {
+
+// The words a state shares with a packet's header, the same both ways.
+template <class F>
+void eachHeaderWord(F&& f) {
+  f(&LemzRadioState::command, &sig_proto::type);
+  f(&LemzRadioState::source_addr, &sig_proto::src_addr);
+  f(&LemzRadioState::source_ssrc, &sig_proto::src_ssrc);
+  f(&LemzRadioState::priority, &sig_proto::priority);
+  f(&LemzRadioState::flag_t, &sig_proto::flag_t);
+  f(&LemzRadioState::flag_p, &sig_proto::flag_p);
+  f(&LemzRadioState::flag_r, &sig_proto::flag_r);
+  f(&LemzRadioState::flag_s, &sig_proto::flag_s);
+  f(&LemzRadioState::flag_b, &sig_proto::flag_b);
+  f(&LemzRadioState::flag_rv, &sig_proto::flag_rv);
+  f(&LemzRadioState::flag_sh, &sig_proto::flag_sh);
+  f(&LemzRadioState::flag_rs, &sig_proto::flag_rs);
+  f(&LemzRadioState::flag_pw, &sig_proto::flag_pw);
+  f(&LemzRadioState::flag_c, &sig_proto::flag_c);
+  f(&LemzRadioState::status, &sig_proto::status);
+}
+
+}  // namespace
+
 int LemzRadioControl::DecodeProto(sig_proto const& p, LemzRadioState& s) {
-  s.command = static_cast<int32_t>(p.type);
-  s.source_addr = p.src_addr;
-  s.source_ssrc = p.src_ssrc;
-  s.priority = static_cast<int32_t>(p.priority);
-  s.flag_t = static_cast<int32_t>(p.flag_t);
-  s.flag_p = static_cast<int32_t>(p.flag_p);
-  s.flag_r = static_cast<int32_t>(p.flag_r);
-  s.flag_s = static_cast<int32_t>(p.flag_s);
-  s.flag_b = static_cast<int32_t>(p.flag_b);
-  s.flag_rv = static_cast<int32_t>(p.flag_rv);
-  s.flag_sh = static_cast<int32_t>(p.flag_sh);
-  s.flag_rs = static_cast<int32_t>(p.flag_rs);
-  s.flag_pw = static_cast<int32_t>(p.flag_pw);
-  s.flag_c = static_cast<int32_t>(p.flag_c);
-  s.status = static_cast<int32_t>(p.status);
+  eachHeaderWord([&](auto word, auto field) {
+    s.*word = static_cast<std::remove_reference_t<decltype(s.*word)>>(p.*field);
+  });
   switch (p.type) {
     case GW_FLAG:
     case GW_FLAG_PTT:
@@ -297,21 +310,7 @@ namespace {
 
 void encodeHeader(LemzRadioState const& s, sig_proto& p) {
   sig_proto_init(&p);
-  p.type = static_cast<uint32_t>(s.command);
-  p.src_addr = s.source_addr;
-  p.src_ssrc = s.source_ssrc;
-  p.priority = static_cast<uint32_t>(s.priority);
-  p.flag_t = static_cast<uint32_t>(s.flag_t);
-  p.flag_p = static_cast<uint32_t>(s.flag_p);
-  p.flag_r = static_cast<uint32_t>(s.flag_r);
-  p.flag_s = static_cast<uint32_t>(s.flag_s);
-  p.flag_b = static_cast<uint32_t>(s.flag_b);
-  p.flag_rv = static_cast<uint32_t>(s.flag_rv);
-  p.flag_sh = static_cast<uint32_t>(s.flag_sh);
-  p.flag_rs = static_cast<uint32_t>(s.flag_rs);
-  p.flag_pw = static_cast<uint32_t>(s.flag_pw);
-  p.flag_c = static_cast<uint32_t>(s.flag_c);
-  p.status = static_cast<uint32_t>(s.status);
+  eachHeaderWord([&](auto word, auto field) { p.*field = static_cast<uint32_t>(s.*word); });
 }
 
 uint8_t callerIDInto(uint8_t (&to)[256], const char (&from)[256]) {
