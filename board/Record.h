@@ -5,18 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/ByteOrder.h"
+
 namespace Board {
 
-inline uint32_t getBE32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
-inline void putBE32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
+using ByteOrder::getBE32;
+using ByteOrder::putBE32;
 
 // Word i of a record kept as bytes (0 when the record is shorter).
 inline uint32_t wordBE(const std::string& rec, size_t i) {
