@@ -120,9 +120,7 @@ const LAPD::TimerDef LAPD::kTimers[3] = {
 
 LAPD::LAPD(Side::type side, unsigned log) : side_(side), log_(log) {}
 
-LAPD::~LAPD() {
-  if (alive_) *alive_ = false;
-}
+LAPD::~LAPD() = default;
 
 void LAPD::PutHeader(std::ostream& os) const {
   os << "LAPD[" << linkno_ << "] (" << statetext(state) << "): ";
@@ -153,32 +151,18 @@ void LAPD::enter(uint32_t next, bool quiet) {
 }
 
 void LAPD::up(Indication::Kind k, Packet p, Protocol_status_ptr s) {
-  pending_.push_back(Indication{k, std::move(p), std::move(s)});
+  held_.hold(Indication{k, std::move(p), std::move(s)});
 }
 
 bool LAPD::flush() {
-  if (flushing_) return true;  // the outer flush takes what is added meanwhile
-  bool alive = true;
-  bool* outer = alive_;
-  alive_ = &alive;
-  flushing_ = true;
-  for (size_t i = 0; i < pending_.size(); ++i) {
-    Indication ind = pending_[i];
+  return held_.flush([this](Indication& ind) {
     switch (ind.kind) {
       case Indication::Message: on_message(ind.packet); break;
       case Indication::Activate: on_activate(); break;
       case Indication::Deactivate: on_deactivate(ind.status); break;
       case Indication::StatusUp: on_status(ind.status); break;
     }
-    if (!alive) {
-      if (outer) *outer = false;
-      return false;
-    }
-  }
-  pending_.clear();
-  flushing_ = false;
-  alive_ = outer;
-  return true;
+  });
 }
 
 void LAPD::status(const char* text) { up(Indication::StatusUp, Packet(), new Status(this, text)); }

@@ -23,6 +23,7 @@
 #include "signalling/CleanQueue.h"
 #include "signalling/Cyclic.h"
 #include "signalling/DlogFrame.h"
+#include "signalling/HeldIndications.h"
 
 namespace ISDN {
 
@@ -326,9 +327,7 @@ class LAPD : public Protocol, private LAPDFullState, public HDLC::Notify {
   Protocol_name_str name_{"ISDN::LAPD"};
   GenericHDLC* hdlc_ = nullptr;
 
-  std::vector<Indication> pending_;
-  bool flushing_ = false;
-  bool* alive_ = nullptr;
+  HeldIndications<Indication> held_;
 };
 
 }  // namespace ISDN

@@ -116,9 +116,7 @@ std::ostream& operator<<(std::ostream& os, const SLC::DumpPtr& d) {
 
 SLC::SLC() = default;
 
-SLC::~SLC() {
-  if (alive_) *alive_ = false;
-}
+SLC::~SLC() = default;
 
 void SLC::PutShortInfo(std::ostream& os) const {
   os << "SS7/L2 " << "[" << "dpc=" << dpc_ << ", slc=" << slc_ << ", trunk=" << linkno_ << "]";
@@ -270,30 +268,16 @@ void SLC::enter(StateId next) {
   (this->*entering)();
 }
 
-void SLC::up(Up::Kind k, Packet p) { pending_.push_back(Up{k, std::move(p)}); }
+void SLC::up(Up::Kind k, Packet p) { held_.hold(Up{k, std::move(p)}); }
 
 bool SLC::flush() {
-  if (flushing_) return true;  // the outer flush takes what is added meanwhile
-  bool alive = true;
-  bool* outer = alive_;
-  alive_ = &alive;
-  flushing_ = true;
-  for (size_t i = 0; i < pending_.size(); ++i) {
-    Up u = pending_[i];
+  return held_.flush([this](Up& u) {
     switch (u.kind) {
       case Up::Message: on_message(u.packet); break;
       case Up::Activated: on_activate(); break;
       case Up::Deactivated: on_deactivate(new Protocol_status_error(this, "impossible phasing")); break;
     }
-    if (!alive) {
-      if (outer) *outer = false;
-      return false;
-    }
-  }
-  pending_.clear();
-  flushing_ = false;
-  alive_ = outer;
-  return true;
+  });
 }
 
 void SLC::arm(const TimerVal& t) {

@@ -30,6 +30,7 @@
 #include "runtime/Timer.h"
 #include "signalling/CleanQueue.h"
 #include "signalling/Cyclic.h"
+#include "signalling/HeldIndications.h"
 
 namespace SS7 {
 
@@ -246,9 +247,7 @@ class SLC : public Protocol, public HDLC::Notify {
   GenericHDLC* hdlc_ = nullptr;
   Protocol_name_str name_{"MTP/L2"};
 
-  std::vector<Up> pending_;
-  bool flushing_ = false;
-  bool* alive_ = nullptr;
+  HeldIndications<Up> held_;
 };
 
 std::ostream& operator<<(std::ostream& os, SLC::StateId id);
