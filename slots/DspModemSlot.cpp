@@ -168,11 +168,5 @@ void DspModemSlot::on_fax_terminate(int status) {
   }
   acct.set_octetsIn().set_low(pages);
   OnModem(p);
-  if (is_releasing()) {
-    terminate_.reset();
-    unbindOnce();
-    on_release();
-    return;
-  }
-  OnAbort(status);
+  childEnded(status);
 }

@@ -104,6 +104,10 @@ bool ModemSlot::IBeforeDestroy() {
 void ModemSlot::on_terminate(int status) {
   std::clog << ext::header(this) << "pppd terminated with code " << status << std::endl;
   pid_ = -1;
+  childEnded(status);
+}
+
+void ModemSlot::childEnded(int status) {
   if (is_releasing()) {
     terminate_.reset();
     unbindOnce();

@@ -71,6 +71,9 @@ class ModemSlot : public Slot {
   bool runChild(const ChildProgram& p);
   void pppd_kill();
   void on_terminate(int status);
+  // The supervised child is gone: a release waiting for it completes, else
+  // the slot aborts with the child's status.
+  void childEnded(int status);
   void on_terminate_timeout(Timer*);
   // unbind() once, whichever path comes first.
   void unbindOnce();
