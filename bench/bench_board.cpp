@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "StandInBench.h"
 #include "board/Hal.h"
 #include "board/StandIn.h"
 #include "hardware/Device.h"
@@ -17,12 +18,7 @@ namespace {
 
 int openHal() {
   static int fd = [] {
-    char tmpl[] = "/tmp/qvbench-XXXXXX";
-    const char* root = mkdtemp(tmpl);
-    setenv("QUORVAD_ROOT", root ? root : "/tmp", 1);
-    setenv("QUORVAD_BOARD", "standin", 1);
-    Root::reload();
-    Device::reload();
+    bench::useStandIn();
     return Device::open("/dev/hal", O_RDWR | O_CLOEXEC);
   }();
   return fd;

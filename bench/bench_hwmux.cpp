@@ -13,6 +13,7 @@
 #include <memory>
 #include <sstream>
 
+#include "StandInBench.h"
 #include "hardware/Device.h"
 #include "hardware/HwMux.h"
 #include "runtime/Event.h"
@@ -21,19 +22,6 @@
 #include "runtime/TestClock.h"
 
 namespace {
-
-void useStandIn() {
-  static bool done = [] {
-    char tmpl[] = "/tmp/qvbench-XXXXXX";
-    const char* root = mkdtemp(tmpl);
-    setenv("QUORVAD_ROOT", root ? root : "/tmp", 1);
-    setenv("QUORVAD_BOARD", "standin", 1);
-    Root::reload();
-    Device::reload();
-    return true;
-  }();
-  (void)done;
-}
 
 // An idle loop: one descriptor that never becomes ready, a clock that
 // never lets the wait sleep.
@@ -56,7 +44,7 @@ struct IdleLoop {
 
 // A switch of the benchmark's own on the stand-in, its lines kept quiet.
 std::unique_ptr<HwMux> makeMux() {
-  useStandIn();
+  bench::useStandIn();
   std::ostringstream sink;
   std::streambuf* old = std::clog.rdbuf(sink.rdbuf());
   auto mux = std::make_unique<HwMux>();

@@ -21,6 +21,7 @@
 #include <memory>
 #include <streambuf>
 
+#include "StandInBench.h"
 #include "control/Acceptor.h"
 #include "control/CtrlSrv.h"
 #include "control/HeartBeat.h"
@@ -55,12 +56,6 @@ struct BusFactory : SlotFactory {
     return new BusSlot(SharedChannelsBase + p.get_ext().get_transmitter().getValue());
   }
   void Query(LGCP::Resources&) override {}
-};
-
-// Formats everything and keeps nothing.
-struct Discard : std::streambuf {
-  int overflow(int c) override { return c; }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
 class Board {
@@ -115,12 +110,7 @@ class Board {
 
  private:
   Board() : log_(std::clog.rdbuf(&discard_)), err_(std::cerr.rdbuf(&discard_)) {
-    char tmpl[] = "/tmp/qvbench-XXXXXX";
-    const char* root = mkdtemp(tmpl);
-    setenv("QUORVAD_ROOT", root ? root : "/tmp", 1);
-    setenv("QUORVAD_BOARD", "standin", 1);
-    Root::reload();
-    Device::reload();
+    bench::useStandIn();
     HwMux::instance();
     TrunkFactory::Link();
     static BusFactory buses;
@@ -179,7 +169,7 @@ class Board {
     }
   }
 
-  Discard discard_;
+  bench::Discard discard_;
   std::streambuf* log_;
   std::streambuf* err_;
   Control::AcceptorNetCheckConnection* acceptor_ = nullptr;

@@ -24,6 +24,7 @@
 #include <streambuf>
 #include <string>
 
+#include "StandInBench.h"
 #include "board/Mcc.h"
 #include "board/StandIn.h"
 #include "hardware/Device.h"
@@ -37,11 +38,6 @@ namespace {
 
 constexpr size_t kPromptSize = 1 << 20;
 
-struct Discard : std::streambuf {
-  int overflow(int c) override { return c; }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
 class Setup {
  public:
   static Setup& get() {
@@ -52,17 +48,12 @@ class Setup {
 
  private:
   Setup() : log_(std::clog.rdbuf(&discard_)), err_(std::cerr.rdbuf(&discard_)) {
-    char tmpl[] = "/tmp/qvbench-XXXXXX";
-    const char* root = mkdtemp(tmpl);
-    setenv("QUORVAD_ROOT", root ? root : "/tmp", 1);
-    setenv("QUORVAD_BOARD", "standin", 1);
-    Root::reload();
-    Device::reload();
+    bench::useStandIn();
     for (const char* d : {"/usr", "/usr/local", "/usr/local/voice"}) ::mkdir(Root::path(d).c_str(), 0755);
     prompt = Root::path("/usr/local/voice/prompt");
     std::ofstream(prompt, std::ios::binary) << std::string(kPromptSize, '\x55');
   }
-  Discard discard_;
+  bench::Discard discard_;
   std::streambuf* log_;
   std::streambuf* err_;
 };
