@@ -33,9 +33,8 @@
 
 #include <iostream>
 
-// The slot kinds other than the trunks, the bus channels and the MCC data
-// channels are not part of this build. Each step below names, in order, the
-// calls it makes once they are.
+// The start-up's steps, each making or binding its objects in the order
+// the rest of the daemon relies on.
 
 namespace Services {
 
@@ -48,8 +47,7 @@ void CreateFactories() {
   // the list.
   TrunkFactory::Link();
   // Each factory links itself at the head of the factory list when it is
-  // made, so the last one made heads it. In this order, each by its
-  // instance(), the others once they exist:
+  // made, so the last one made heads it and is offered a create first:
   MapFactory::instance();
   PstnFactory::instance();
   RtpFactory::instance();

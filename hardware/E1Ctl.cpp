@@ -269,4 +269,9 @@ void E1Ctl::SendCASSignal(int trunk, int timeslot, int rx, int tx) {
   SendSignal(sig);
 }
 
+void E1Ctl::Assign(LGCP::CasChannel& out, const cas_channel& in) {
+  out.set_path(in.trunk);
+  out.set_timeslot(in.timeslot);
+}
+
 void E1Ctl::PutHeader(std::ostream& os) const { os << "E1: "; }

@@ -75,6 +75,8 @@ class E1Ctl : public CtrlSrv::Service {
   void HandleCasGet(const cas_channel& ch);
   void HandleCasSet(const cas_channel& ch, int bits);
   void select_source(int source);
+  // The driver's channel as the controller names it.
+  static void Assign(LGCP::CasChannel& out, const cas_channel& in);
   void SendCASSignal(int trunk, int timeslot, int rx, int tx);
   void SendCASTrunkStatus(int trunk, int result) { SendCASSignal(trunk, 0, result, 0); }
 

@@ -1,6 +1,7 @@
 #include "slots/ChildProgram.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,8 +19,17 @@ int ChildProgram::start() const {
   const std::string start = startText.empty() ? std::string() : startText + "\n";
   const std::string fail = failText.empty() ? std::string() : failText + "\n";
 
+  // Until the child has put back its own dispositions, a signal sent to it
+  // would run the daemon's handler in the child and be lost: it waits,
+  // blocked, for the program that the child becomes.
+  sigset_t all, old;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &old);
   const int pid = ::fork();
-  if (pid != 0) return pid;
+  if (pid != 0) {
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);  // leaves errno alone
+    return pid;
+  }
 
   // The child: only async-signal-safe calls from here on.
   for (int sig = 1; sig < NSIG; ++sig) {

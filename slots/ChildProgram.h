@@ -7,6 +7,8 @@
 // an ignored SIGHUP could never be asked to hang up), moves a descriptor
 // onto its standard input when asked, and executes the program found under
 // the root, with the argument strings exactly as given (argv[0] included).
+// Every signal stays blocked from before the fork until the child has put
+// its dispositions back, so one sent meanwhile reaches the program.
 // Its exit reaches the owner through a ChildWait.
 #include <string>
 #include <vector>

@@ -159,6 +159,10 @@ TEST_F(E1CtlTest, CasOpenCloseGetFromSlotlessIoctls) {
   slot3.timeslot = 3;
   e1.HandleCasSet(slot3, 0x1C);
   EXPECT_EQ(link.messages(), V{casSignal(1, 3, 6, 12)});
+  LGCP::CasChannel named;
+  E1Ctl::Assign(named, slot3);
+  EXPECT_EQ(named.get_path().getValue(), 1);
+  EXPECT_EQ(named.get_timeslot().getValue(), 3);
 
   EXPECT_EQ(link.command(casCommand(5, 1, 7, "close : NULL")), (V{casSignal(1, 7, -1, 1), success(5)}));
   EXPECT_EQ(link.command(casCommand(6, 1, 0, "close : NULL")), (V{casSignal(1, 0, 1, 0), success(6)}));

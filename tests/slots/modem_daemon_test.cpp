@@ -136,4 +136,34 @@ TEST_F(ModemDaemonTest, ARestartedDaemonHasItsBridgeAtOnce) {
   EXPECT_EQ(again.err().find("fail to bind auth socket"), std::string::npos) << again.err();
 }
 
+TEST_F(ModemDaemonTest, ChildrenStartedAndStoppedInOneBurstAllEnd) {
+  // Each destroy signals a child that was forked a moment before: the
+  // signal must end the program, however soon it comes.
+  script(root.dir(), "t38", "read 1000\n");
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mctl modems 20"), "");
+  QvctlSession c(port);
+  std::string batch;
+  for (unsigned n = 0; n < 30; ++n) {
+    batch += cmd(200 + n, "create : t38soft : { dhost { iaddr \"192.0.2.9\", port 4000 }, shost { iaddr \"\", port " +
+                              std::to_string(5000 + 2 * n) + " }, rx-packet-size 160, rx-threshold 1, tx-threshold 1, args { \"-v\" } }",
+                 int(n) + 1) + "\n";
+    batch += cmd(200 + n, "destroy : NULL", int(n) + 1) + "\n";
+  }
+  std::vector<std::string> got = c.send(batch, 60);
+  EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const std::string& m) { return m.find("success") != std::string::npos; }),
+            60) << ::testing::PrintToString(got);
+  EXPECT_TRUE(app_test::waitUntil([&] { return childCount(daemon->pid()) == 0; }, 3000)) << childCount(daemon->pid());
+
+  batch.clear();
+  for (unsigned n = 0; n < 20; ++n) {
+    batch += trunk(1 + n, 0, 1 + n, int(n) + 1) + "\n" + modem(100 + n, int(n) + 1);
+    batch += cmd(1 + n, "connect : " + std::to_string(100 + n), int(n) + 1) + "\n";
+    batch += cmd(100 + n, "destroy : NULL", int(n) + 1) + "\n";
+  }
+  c.send(batch, 80, "");
+  EXPECT_TRUE(app_test::waitUntil([&] { return childCount(daemon->pid()) == 0; }, 3000)) << childCount(daemon->pid());
+  EXPECT_EQ(daemon->err().find("isn't terminated"), std::string::npos) << daemon->err();
+  EXPECT_EQ(c.finish(), 0);
+}
+
 }  // namespace

@@ -1,0 +1,58 @@
+// Starting a child program: a signal sent to the child at once, before it
+// has put back its own dispositions, must reach the program it becomes and
+// not the daemon's handlers that the fork copied. A binary of its own: it
+// waits for its children synchronously, so nothing else may reap them.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "slots/ChildProgram.h"
+
+namespace {
+
+volatile sig_atomic_t taken = 0;
+void handler(int) { taken = 1; }
+
+// Starts `count` sleeping children, signals each as soon as it exists and
+// counts those that the signal ended.
+int endedBy(int sig, int count) {
+  struct sigaction sa = {};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  struct sigaction old;
+  sigaction(sig, &sa, &old);
+
+  ChildProgram p;
+  p.argv = {"/bin/sleep", "3"};
+  std::vector<int> pids;
+  for (int i = 0; i < count; ++i) {
+    const int pid = p.start();
+    if (pid < 0) break;
+    ::kill(pid, sig);
+    pids.push_back(pid);
+  }
+  int ended = 0;
+  for (int pid : pids) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) && WTERMSIG(status) == sig) ++ended;
+  }
+  sigaction(sig, &old, nullptr);
+  return ended;
+}
+
+TEST(ChildProgram, ASignalSentRightAfterTheForkEndsTheProgram) {
+  EXPECT_EQ(endedBy(SIGTERM, 40), 40);
+  EXPECT_EQ(endedBy(SIGHUP, 40), 40);
+  // The parent's own mask is as it was: the daemon still hears its signals.
+  sigset_t now;
+  sigprocmask(SIG_SETMASK, nullptr, &now);
+  EXPECT_FALSE(sigismember(&now, SIGTERM));
+  EXPECT_FALSE(sigismember(&now, SIGHUP));
+  EXPECT_EQ(taken, 0);
+}
+
+}  // namespace
