@@ -10,7 +10,12 @@
 class DspModemSlot : public ModemSlot {
  public:
   explicit DspModemSlot(const TERM::ModemParams& params);
-  ~DspModemSlot() override { unbindOnce(); }
+  // A child still running is killed here, while the slot's log lines still
+  // name its kind.
+  ~DspModemSlot() override {
+    unbindOnce();
+    pppd_kill();
+  }
 
   void IAfterCreate() override {}
   bool IOnOutputStream() override;

@@ -110,7 +110,8 @@ TEST_F(ModemDaemonTest, AControllerLeavingFiftyModemsLeavesNothingBehind) {
 
   EXPECT_EQ(c.finish(), 0);
   EXPECT_TRUE(app_test::waitUntil([&] { return childCount(daemon->pid()) == 0; }));
-  EXPECT_TRUE(daemon->waitErr("pppd isn't terminated, killing ...\n"));
+  // Named by its kind, as every other line of the slot.
+  EXPECT_TRUE(daemon->waitErr(":dsp-modem: pppd isn't terminated, killing ...\n")) << daemon->err();
   EXPECT_EQ(app_test::qvboard(root.dir(), "mctl list"), "");
   EXPECT_TRUE(app_test::waitUntil([&] { return openDescriptors(pid) <= descriptors; }))
       << openDescriptors(pid) << " > " << descriptors;
