@@ -39,14 +39,17 @@ DspModemSlot::DspModemSlot(const TERM::ModemParams& params) : ModemSlot(params) 
 
 void DspModemSlot::unbind() { GetModemFactory().ReleaseModemSlot(this); }
 
+// Without a modem there is no stream: a failed set-up (already reported as
+// an abort) must not be reported as a stream on channel -1, and a later one
+// that succeeds reports the modem's channel.
 bool DspModemSlot::IOnOutputStream() {
   InitModem();
-  return true;
+  return modem_ >= 0;
 }
 
 bool DspModemSlot::IOnInputStream() {
   InitModem();
-  return true;
+  return modem_ >= 0;
 }
 
 int DspModemSlot::modemRequest(int fd, uint32_t word, std::initializer_list<uint32_t> words) {

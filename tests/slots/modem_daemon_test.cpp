@@ -117,6 +117,21 @@ TEST_F(ModemDaemonTest, AControllerLeavingFiftyModemsLeavesNothingBehind) {
       << openDescriptors(pid) << " > " << descriptors;
 }
 
+TEST_F(ModemDaemonTest, AFailedModemSetUpReportsNoStreamAndALaterOneTheRealChannel) {
+  QvctlSession c(port);
+  c.send(trunk(5, 0, 5, 1) + "\n");
+  c.send(cmd(41, "create : modem : { cid \"1\", cdid \"2\", fax NULL, execargs { \"send\" } }", 2) + "\n");
+  EXPECT_EQ(app_test::qvboard(root.dir(), "fail request 0xBB0B EBUSY once"), "");
+  std::vector<std::string> got = c.send(cmd(41, "connect : 5", 3) + "\n");
+  EXPECT_EQ(got, (std::vector<std::string>{"{ slot 41, pdu signal : abort : 16 }", err(41, "connectFail", 3)}));
+
+  // Set up on the next connection, with the modem's channel.
+  got = c.send(cmd(5, "connect : 41", 4) + "\n");
+  EXPECT_EQ(got, (std::vector<std::string>{stream(41, "transmitter", 24576), stream(41, "receiver", 24576),
+                                           ok(5, 4)}));
+  EXPECT_EQ(c.finish(), 0);
+}
+
 TEST_F(ModemDaemonTest, ARestartedDaemonHasItsBridgeAtOnce) {
   // A plug-in connection that the daemon's end closes first stays in
   // TIME_WAIT on the bridge's port after the daemon is gone.
