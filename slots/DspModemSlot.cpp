@@ -134,7 +134,6 @@ void DspModemSlot::RunFaxTransfer() {
   }
   p.startText = "executing fax transfer";
   p.failText = "fail to exec!";
-  device_.close();
   child_.Bind(this, &DspModemSlot::on_fax_terminate);
   if (!runChild(p)) return;
   std::clog << ext::header(this) << "fax transfer executed" << " modem=" << modem_ << " ts=" << channel_ << std::endl;
@@ -150,7 +149,6 @@ void DspModemSlot::RunFaxReceiver() {
   p.delaySeconds = 1;
   p.startText = "executing";
   p.failText = "fail to exec!";
-  device_.close();
   if (forkChild(p) < 0) return;
   // Not watched: its end is reaped and reported nowhere.
   std::clog << ext::header(this) << "fax receiver executed" << " modem=" << modem_ << " ts=" << channel_ << std::endl;
