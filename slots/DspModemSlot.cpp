@@ -39,14 +39,17 @@ DspModemSlot::DspModemSlot(const TERM::ModemParams& params) : ModemSlot(params) 
 
 void DspModemSlot::unbind() { GetModemFactory().ReleaseModemSlot(this); }
 
+// Without a modem there is no stream: a failed set-up (already reported as
+// an abort) must not be reported as a stream on channel -1, and a later one
+// that succeeds reports the modem's channel.
 bool DspModemSlot::IOnOutputStream() {
   InitModem();
-  return true;
+  return modem_ >= 0;
 }
 
 bool DspModemSlot::IOnInputStream() {
   InitModem();
-  return true;
+  return modem_ >= 0;
 }
 
 int DspModemSlot::modemRequest(int fd, uint32_t word, std::initializer_list<uint32_t> words) {
@@ -131,7 +134,6 @@ void DspModemSlot::RunFaxTransfer() {
   }
   p.startText = "executing fax transfer";
   p.failText = "fail to exec!";
-  device_.close();
   child_.Bind(this, &DspModemSlot::on_fax_terminate);
   if (!runChild(p)) return;
   std::clog << ext::header(this) << "fax transfer executed" << " modem=" << modem_ << " ts=" << channel_ << std::endl;
@@ -147,7 +149,6 @@ void DspModemSlot::RunFaxReceiver() {
   p.delaySeconds = 1;
   p.startText = "executing";
   p.failText = "fail to exec!";
-  device_.close();
   if (forkChild(p) < 0) return;
   // Not watched: its end is reaped and reported nowhere.
   std::clog << ext::header(this) << "fax receiver executed" << " modem=" << modem_ << " ts=" << channel_ << std::endl;

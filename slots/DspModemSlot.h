@@ -3,14 +3,22 @@
 // stream connection allocates the modem, learns its switch channel, sets
 // its data modes and parameters, puts it in answer or originate mode and
 // starts pppd on "/dev/mdm<N>"; a fax call starts a fax program instead,
-// whose exit code is the number of pages.
+// whose exit code is the number of pages. The slot holds the modem (its
+// file of "/dev/mctl") until it is deleted, a fax program's run included:
+// the program works the modem by its number, and a modem let go of earlier
+// would be handed to the next call while this one still uses it.
 #include "runtime/Fd.h"
 #include "slots/ModemSlot.h"
 
 class DspModemSlot : public ModemSlot {
  public:
   explicit DspModemSlot(const TERM::ModemParams& params);
-  ~DspModemSlot() override { unbindOnce(); }
+  // A child still running is killed here, while the slot's log lines still
+  // name its kind.
+  ~DspModemSlot() override {
+    unbindOnce();
+    pppd_kill();
+  }
 
   void IAfterCreate() override {}
   bool IOnOutputStream() override;

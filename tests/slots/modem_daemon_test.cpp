@@ -110,10 +110,63 @@ TEST_F(ModemDaemonTest, AControllerLeavingFiftyModemsLeavesNothingBehind) {
 
   EXPECT_EQ(c.finish(), 0);
   EXPECT_TRUE(app_test::waitUntil([&] { return childCount(daemon->pid()) == 0; }));
-  EXPECT_TRUE(daemon->waitErr("pppd isn't terminated, killing ...\n"));
+  // Named by its kind, as every other line of the slot.
+  EXPECT_TRUE(daemon->waitErr(":dsp-modem: pppd isn't terminated, killing ...\n")) << daemon->err();
   EXPECT_EQ(app_test::qvboard(root.dir(), "mctl list"), "");
   EXPECT_TRUE(app_test::waitUntil([&] { return openDescriptors(pid) <= descriptors; }))
       << openDescriptors(pid) << " > " << descriptors;
+}
+
+TEST_F(ModemDaemonTest, AFaxCallKeepsItsModemAndTheNextLoginReachesItsOwnSlot) {
+  script(root.dir(), "pppd", "user carol\npassword pw\n");
+  script(root.dir(), "fax", "wait\n");
+  QvctlSession c(port);
+  c.send(trunk(5, 0, 5, 1) + "\n" + trunk(6, 0, 6, 2) + "\n", 2);
+  c.send(cmd(41, "create : modem : { cid \"1\", cdid \"2\", fax NULL, execargs { \"send\" } }", 3) + "\n");
+  std::vector<std::string> got = c.send(cmd(41, "connect : 5", 4) + "\n");
+  EXPECT_TRUE(has(got, stream(41, "transmitter", 24576))) << ::testing::PrintToString(got);
+  ASSERT_TRUE(app_test::waitUntil([&] { return programLines(root.dir(), "fax").size() == 1; }));
+  EXPECT_EQ(programLines(root.dir(), "fax").front(), "start /usr/local/sbin/fax -m 0 send");
+
+  // The fax program works modem 0 by its number: the next call gets
+  // another modem, and its login is its own.
+  c.send(cmd(43, "create : modem : { cid \"9\", cdid \"2\" }", 5) + "\n");
+  got = c.send(cmd(43, "connect : 6", 6) + "\n", 1, "modemProceeding");
+  EXPECT_TRUE(has(got, stream(43, "transmitter", 24577))) << ::testing::PrintToString(got);
+  EXPECT_TRUE(has(got, "{ slot 43, pdu signal : modemProceeding : auth : { username \"carol\", password \"pw\" } }"))
+      << ::testing::PrintToString(got);
+  EXPECT_FALSE(has(got, "slot 41, pdu signal : modemProceeding")) << ::testing::PrintToString(got);
+  EXPECT_EQ(programLines(root.dir(), "pppd").front(),
+            "start /usr/local/sbin/pppd file /usr/local/etc/ppp/aoptions /dev/mdm1 remotenumber 9");
+  std::string modems = app_test::qvboard(root.dir(), "mctl list");
+  EXPECT_EQ(modems.rfind("0 ch=24576 ", 0), 0u) << modems;
+  EXPECT_NE(modems.find("\n1 ch=24577 "), std::string::npos) << modems;
+
+  // The fax slot's destroy ends its program (the page count and the raw
+  // status as ever) and only then gives the modem back.
+  got = c.send(cmd(41, "destroy : NULL", 7) + "\n");
+  EXPECT_TRUE(has(got, "{ slot 41, pdu signal : modemProceeding : acct : { octetsOut { low 0, high 0 }, octetsIn { low 0"))
+      << ::testing::PrintToString(got);
+  EXPECT_TRUE(has(got, ok(41, 7))) << ::testing::PrintToString(got);
+  modems = app_test::qvboard(root.dir(), "mctl list");
+  EXPECT_EQ(modems.rfind("1 ch=24577 ", 0), 0u) << modems;
+  EXPECT_EQ(modems.find("0 ch=24576"), std::string::npos) << modems;
+  EXPECT_EQ(c.finish(), 0);
+}
+
+TEST_F(ModemDaemonTest, AFailedModemSetUpReportsNoStreamAndALaterOneTheRealChannel) {
+  QvctlSession c(port);
+  c.send(trunk(5, 0, 5, 1) + "\n");
+  c.send(cmd(41, "create : modem : { cid \"1\", cdid \"2\", fax NULL, execargs { \"send\" } }", 2) + "\n");
+  EXPECT_EQ(app_test::qvboard(root.dir(), "fail request 0xBB0B EBUSY once"), "");
+  std::vector<std::string> got = c.send(cmd(41, "connect : 5", 3) + "\n");
+  EXPECT_EQ(got, (std::vector<std::string>{"{ slot 41, pdu signal : abort : 16 }", err(41, "connectFail", 3)}));
+
+  // Set up on the next connection, with the modem's channel.
+  got = c.send(cmd(5, "connect : 41", 4) + "\n");
+  EXPECT_EQ(got, (std::vector<std::string>{stream(41, "transmitter", 24576), stream(41, "receiver", 24576),
+                                           ok(5, 4)}));
+  EXPECT_EQ(c.finish(), 0);
 }
 
 TEST_F(ModemDaemonTest, ARestartedDaemonHasItsBridgeAtOnce) {

@@ -127,20 +127,26 @@ TEST_F(ModemTest, FaxTransferReportsItsPagesThenAborts) {
   EXPECT_EQ(got.back(), signal(4, "abort : 768"));
   EXPECT_EQ(programLines("fax").front(), "start /usr/local/sbin/fax -m 0 send doc.tif");
   // V.120 alone sets no mode bit; the parameter goes through as given.
-  // The program gets the modem by its number: the slot let go of its file.
   const std::string requests = board().command("log 0xBB16 0xBB3A 0xBB38");
   EXPECT_NE(requests.find("modes modem=0 mask=0 = 0\n"), std::string::npos) << requests;
   EXPECT_NE(requests.find("reset-params modem=0 = 0\n"), std::string::npos) << requests;
   EXPECT_NE(requests.find("param modem=0 offset=7 value=-2 = 0\n"), std::string::npos) << requests;
-  EXPECT_EQ(board().command("mctl list"), "");
+  // The program got the modem by its number; the slot holds it until it is
+  // destroyed.
+  const std::string held = board().command("mctl list");
+  EXPECT_EQ(held.rfind("0 ch=24576 s", 0), 0u) << held;
+  EXPECT_NE(held.find(" mask=0 params=7:-2 mode=-\n"), std::string::npos) << held;
 
-  // Without execargs and without originate: the receiver, a second later.
+  // Without execargs and without originate: the receiver, a second later,
+  // on a modem of its own.
   send(modem(5, "cid \"\", cdid \"\", fax NULL", 4));
   send(cmd(5, "connect : 1", 5));
   ASSERT_TRUE(logHas("fax", "receive /var/fax-"));
   const std::string line = programLines("fax").back();
-  EXPECT_EQ(line.rfind("start /usr/local/bin/fax -m 0 receive /var/fax-", 0), 0u) << line;
-  EXPECT_EQ(line.size(), std::string("start /usr/local/bin/fax -m 0 receive /var/fax-HH-MM-SS.g3").size()) << line;
+  EXPECT_EQ(line.rfind("start /usr/local/bin/fax -m 1 receive /var/fax-", 0), 0u) << line;
+  EXPECT_EQ(line.size(), std::string("start /usr/local/bin/fax -m 1 receive /var/fax-HH-MM-SS.g3").size()) << line;
+  EXPECT_EQ(send(cmd(4, "destroy : NULL", 6)), std::vector<std::string>{ok(4, 6)});
+  EXPECT_EQ(board().command("mctl list").rfind("1 ch=24577 ", 0), 0u);
 }
 
 TEST_F(ModemTest, DigitalModemRunsPppOnAFreeHdlcInterface) {
