@@ -245,7 +245,9 @@ bool TonecReceiver::enableDTMF(bool on) {
 bool TonecReceiver::disableDTMF() { return enableDTMF(false); }
 
 bool TonecReceiver::echoCancel(bool on) {
-  return TonecReceiverService::instance()->echoCancel(tonec_timeslot(), on);
+  if (!TonecReceiverService::instance()->echoCancel(tonec_timeslot(), on)) return false;
+  lmsOn_ = on;
+  return true;
 }
 
 bool TonecReceiver::enableDTMFReject(bool on) {
@@ -264,8 +266,11 @@ bool TonecReceiver::enableIVA(bool on) {
 
 bool TonecReceiver::enableToneGenerator(uint16_t freq1, uint16_t freq2, uint16_t amp1,
                                         uint16_t amp2) {
-  return TonecReceiverService::instance()->enableToneGenerator(tonec_timeslot(), freq1, freq2,
-                                                               amp1, amp2);
+  if (!TonecReceiverService::instance()->enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1,
+                                                              amp2))
+    return false;
+  generatorOn_ = freq1 || freq2 || amp1 || amp2;
+  return true;
 }
 
 bool TonecReceiver::enableSilence() {
@@ -350,6 +355,12 @@ void TonecReceiver::CleanBeforeDestroy() {
   if (dtmfOn_) disableDTMF();
   if (ivaOn_) enableIVA(false);
   if (rejectionOn_) enableDTMFReject(false);
+  // A playout or wait tone cut here ends quietly: its slot is going, and
+  // nobody waits for its completion.
+  timer_.reset();
+  inPlayout_ = false;
+  if (generatorOn_) enableToneGenerator(0, 0, 0, 0);
+  if (lmsOn_) echoCancel(false);
 }
 
 }  // namespace Hardware

@@ -129,8 +129,9 @@ class TonecReceiver {
   void activateAudibleCall();
   void cancelAudibleCall();
   bool is_inDTMFTransmit() const { return inPlayout_; }
-  // Switches off what this receiver switched on; the owning slot calls it
-  // from its own destructor.
+  // Switches off what this receiver switched on, the generator and the
+  // echo canceller included, and ends a playout or the wait tone; the
+  // owning slot calls it from its own destructor.
   void CleanBeforeDestroy();
 
   // Events are delivered while the DTMF or the IVA detector is on.
@@ -157,6 +158,10 @@ class TonecReceiver {
   bool ivaOn_ = false;
   bool dtmfOn_ = false;
   bool rejectionOn_ = false;
+  // The last setting this receiver made that the driver took: the next slot
+  // on the time-slot must not inherit a running generator or canceller.
+  bool generatorOn_ = false;
+  bool lmsOn_ = false;
 };
 
 }  // namespace Hardware

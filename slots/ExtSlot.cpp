@@ -8,10 +8,12 @@
 
 namespace {
 
-// 8192 + n, or -1 (a channel the switch refuses) when that is no int.
+// 8192 + n, or -1 (a channel the switch refuses) when that is no int or
+// falls below the bus: a negative n would name a trunk time-slot or another
+// slot's channel.
 int channelAbove(int n) {
   const long long ch = static_cast<long long>(SharedChannelsBase) + n;
-  return ch > INT_MAX ? -1 : static_cast<int>(ch);
+  return ch < SharedChannelsBase || ch > INT_MAX ? -1 : static_cast<int>(ch);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // A pair of channels above the shared-bus base (8192 + the numbers the
-// controller gives, neither checked nor reserved). The transmitter is
+// controller gives, not reserved; a number that names no channel at or above
+// the base gives -1, which the switch refuses). The transmitter is
 // active from the create on; the receiver takes a source only while the
 // slot is activated, and its channel is cleared when activated and
 // disabled when deactivated or destroyed.

@@ -215,19 +215,23 @@ TEST_F(TonecTest, DtmfAndIvaDetectorsKeepTheirOwnState) {
   settle();
   EXPECT_EQ(r.events.size(), 1u);
 
-  // What is on is switched off before destruction, DTMF, IVA, rejection.
+  // What is on is switched off before destruction, DTMF, IVA, rejection,
+  // the echo canceller.
   ASSERT_TRUE(r.enableDTMF(true));
   ASSERT_TRUE(r.enableIVA(true));
   ASSERT_TRUE(r.enableDTMFReject(true));
-  ASSERT_TRUE(r.echoCancel(true));  // not the receiver's to undo
+  ASSERT_TRUE(r.echoCancel(true));
   board().clearLog();
   r.CleanBeforeDestroy();
   std::vector<uint32_t> words;
   for (auto& e : board().logEntries()) words.push_back(e.word);
   EXPECT_EQ(words, (std::vector<uint32_t>{TonecReceiverService::kDisableDetector,
                                           TonecReceiverService::kIvaDisable,
-                                          TonecReceiverService::kRejectionDisable}));
+                                          TonecReceiverService::kRejectionDisable,
+                                          TonecReceiverService::kLmsOff}));
   EXPECT_EQ(values(TonecReceiverService::kIvaDisable), std::vector<long>{21});
+  EXPECT_EQ(values(TonecReceiverService::kLmsOff), std::vector<long>{21});
+  EXPECT_FALSE(dtmf().slot(21).lms);
   board().clearLog();
   r.CleanBeforeDestroy();
   EXPECT_TRUE(board().logEntries().empty());
@@ -309,6 +313,43 @@ TEST_F(TonecTest, WaitToneDuringAPlayoutEndsThePlayoutSoItCanBeCancelled) {
   EXPECT_EQ(tones(51), (std::vector<std::pair<uint64_t, Gen>>{
                            {0, {697, 1209, 16384, 16384}}, {0, kWait}, {0, kOff}}));
   EXPECT_EQ(r.completed, 1);
+}
+
+TEST_F(TonecTest, CleanUpSwitchesOffTheGeneratorThatStillSounds) {
+  // Cut in the wait tone's pause: the generator runs at zero amplitude and
+  // goes off; the cadence does not come back.
+  Receiver r(81);
+  r.activateAudibleCall();
+  advance(1500);
+  r.CleanBeforeDestroy();
+  advance(10000);
+  EXPECT_EQ(tones(81), (std::vector<std::pair<uint64_t, Gen>>{{0, kWait}, {1000, kSilence}, {1500, kOff}}));
+
+  // Cut in a digit: off, and no completion for a playout nobody waits for.
+  dtmf().reset();
+  r.translateDTMF(digits({{941, 1477}, {697, 1209}}));
+  advance(30);
+  r.CleanBeforeDestroy();
+  advance(1000);
+  EXPECT_EQ(tones(81), (std::vector<std::pair<uint64_t, Gen>>{{0, {941, 1477, 16384, 16384}}, {30, kOff}}));
+  EXPECT_FALSE(r.is_inDTMFTransmit());
+  EXPECT_EQ(r.completed, 0);
+
+  // A steady tone too; one already off, or never on, sends nothing, nor
+  // does an echo canceller the receiver switched off again.
+  dtmf().reset();
+  ASSERT_TRUE(r.enableToneGenerator(1000, 0, 300, 0));
+  r.CleanBeforeDestroy();
+  ASSERT_TRUE(r.echoCancel(true));
+  ASSERT_TRUE(r.echoCancel(false));
+  r.translateDTMF(digits({{697, 1209}}));
+  advance(140);
+  EXPECT_EQ(r.completed, 1);
+  board().clearLog();
+  r.CleanBeforeDestroy();
+  EXPECT_TRUE(board().logEntries().empty());
+  EXPECT_EQ(tones(81).front().second, (Gen{1000, 0, 300, 0}));
+  EXPECT_EQ(tones(81)[1].second, kOff);
 }
 
 TEST_F(TonecTest, AReceiverDeletedDuringDeliveryGetsNoMoreRecords) {

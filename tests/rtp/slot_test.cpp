@@ -203,6 +203,46 @@ TEST_F(RtpSlotTest, TheChannelIsTheDspTimeSlot) {
   EXPECT_EQ(peer_.recv(), bye());
 }
 
+TEST_F(RtpSlotTest, TheNextSlotOnTheChannelInheritsNoToneNorEchoCanceller) {
+  auto& dtmf = static_cast<Board::Dtmf&>(*board().model("dtmf"));
+  // The last generator setting of a time-slot, as "f1 f2 a1 a2".
+  auto lastTone = [&](int ch) {
+    auto t = dtmf.tones(uint32_t(ch));
+    if (t.empty()) return std::string("none");
+    const auto& x = t.back();
+    return std::to_string(x.freq1) + " " + std::to_string(x.freq2) + " " + std::to_string(x.amp1) + " " +
+           std::to_string(x.amp2);
+  };
+
+  // The echo canceller and the wait tone, cut by a destroy.
+  int ch = create(3);
+  EXPECT_EQ(send(cmd(3, "ioctl : echoSuppressor : TRUE", 2) + "\n" + cmd(3, "ioctl : activateWaitTone : NULL", 3), 2),
+            (std::vector<std::string>{ok(3, 2), ok(3, 3)}));
+  EXPECT_TRUE(dtmf.slot(uint32_t(ch)).lms);
+  EXPECT_EQ(lastTone(ch), "425 0 2048 2048");
+  send(cmd(3, "destroy : NULL", 4));
+  EXPECT_EQ(peer_.recv(), bye());
+  EXPECT_FALSE(dtmf.slot(uint32_t(ch)).lms);
+  EXPECT_EQ(lastTone(ch), "0 0 0 0");
+
+  // The next slot gets the channel; a digit playout cut by its destroy.
+  ASSERT_EQ(create(4), ch);
+  EXPECT_EQ(send(cmd(4, "ioctl : translateDTMF : { digits { { freq1 941, freq2 1477 }, { freq1 697, freq2 1209 } } }",
+                     5)),
+            std::vector<std::string>{ok(4, 5)});
+  EXPECT_EQ(lastTone(ch), "941 1477 16384 16384");
+  send(cmd(4, "destroy : NULL", 6));
+  EXPECT_EQ(peer_.recv(), bye());
+  heard(0);
+  EXPECT_EQ(lastTone(ch), "0 0 0 0");
+  // A slot that started neither leaves nothing to switch off.
+  const size_t settings = dtmf.tones(uint32_t(ch)).size();
+  ASSERT_EQ(create(5), ch);
+  send(cmd(5, "destroy : NULL", 7));
+  EXPECT_EQ(peer_.recv(), bye());
+  EXPECT_EQ(dtmf.tones(uint32_t(ch)).size(), settings);
+}
+
 TEST_F(RtpSlotTest, ResourcesReportTheVoiceCapacity) {
   for (const char* c : {"4 12", "2 13", "1 14", "8 15", "65 16"})
     EXPECT_EQ(board().command(std::string("voice capacity ") + c), "");

@@ -178,6 +178,29 @@ TEST_F(BusSlotsTest, AnExtReceiverTakesASourceOnlyWhileActivated) {
   EXPECT_EQ(send(cmd(3, "connect : 1")), std::vector<std::string>{err(3, "connectFail")});
 }
 
+TEST_F(BusSlotsTest, ExtNumbersBelowTheBusNameNoChannel) {
+  // Trunk 0 time-slot 5 is switch channel 5, 8192 - 8187; it hears slot 1.
+  send(trunk(4, 0, 5));
+  send(trunk(1, 2, 5));
+  EXPECT_EQ(send(cmd(1, "connect : 4")), std::vector<std::string>{ok(1)});
+  ASSERT_EQ(ch(5).kind, Hal::Channel::Listening);
+  ASSERT_EQ(ch(5).source, 69u);
+
+  EXPECT_EQ(send(ext(2, 0, -8187)), (std::vector<std::string>{ok(2), stream(2, "transmitter", 8192)}));
+  EXPECT_EQ(send(cmd(2, "activate : empty : NULL")),
+            (std::vector<std::string>{"{ slot 2, pdu signal : receiver : active : -1 }", ok(2)}));
+  EXPECT_EQ(send(cmd(1, "connect : 2")), std::vector<std::string>{err(1, "connectFail")});
+  EXPECT_EQ(send(cmd(2, "destroy : NULL")), std::vector<std::string>{ok(2)});
+  EXPECT_EQ(ch(5).kind, Hal::Channel::Listening);
+  EXPECT_EQ(ch(5).source, 69u);
+
+  // As far below as an int goes; the transmitter can feed nothing.
+  EXPECT_EQ(send(ext(3, -9000, -2147483647 - 1)),
+            (std::vector<std::string>{ok(3), "{ slot 3, pdu signal : transmitter : active : -1 }"}));
+  EXPECT_EQ(send(cmd(3, "connect : 1")), std::vector<std::string>{err(3, "connectFail")});
+  EXPECT_EQ(ch(5).source, 69u);
+}
+
 TEST_F(BusSlotsTest, EchoBuses) {
   // None found: every echo create is refused and none is reported.
   EXPECT_EQ(send(cmd(1, "create : echo : { bus 0, channel 1 }")), std::vector<std::string>{err(1, "insufficientResources")});
