@@ -159,6 +159,8 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // Opens the channel and creates the session (and attaches it when asked);
   // the descriptor, or an invalid one after logging why.
   Fd OpenSession(bool attach);
+  // Sets `filter` in the driver; a refusal is logged.
+  void SetFilter();
   void OnExtReadable(int fd, short events) { OnRtpExtEvent(fd, events); }
   void LogError(const char* text);
 };
