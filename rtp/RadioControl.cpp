@@ -105,7 +105,18 @@ bool RadioControl::RtpExtStart(bool create) {
   return true;
 }
 
+void RadioControl::SetAttachDescriptor(int fd) {
+  if (type == Attach)
+    rtpSessionFd = Fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  else
+    extAttach.fd_rtp = fd;
+}
+
 bool RadioControl::RtpExtStop() {
+  // The attach form lets go of its duplicate of the RTP session: while it
+  // held one, closing the slot's descriptor would not end that session, and
+  // a codec change could not begin a new one on the same channel.
+  if (type == Attach) rtpSessionFd.close();
   if (type != OwnSession) return true;
   // The driver takes a pointer to the attach record as the argument value.
   if (Device::requestValue(extFd.lowlevel_fd(), RTP_EXT_DETACH, reinterpret_cast<long>(&extAttach)) < 0)
