@@ -1,6 +1,7 @@
 #include "board/Rtp.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -64,6 +65,7 @@ void print(std::ostream& o, const Rtp::SessionInfo& s) {
   o << " ";
   print(o, s.connection);
   o << " bss=" << s.bss << " input=" << (s.inputOn ? "on" : "off");
+  if (s.attached) o << " attached=s" << s.attached;
   if (s.pd) o << " pd timeout=" << s.pdTimeout;
   if (!s.teardown.empty()) {
     o << " teardown";
@@ -111,6 +113,25 @@ Reply Rtp::addChannel(Session& s, Request& r) {
   return Reply::ok();
 }
 
+// Attaches the session to another, named by a process's descriptor of it.
+// Only sessions of this process are visible: its own pid, or -1 for "mine".
+// Attaching to the same session again changes nothing; to another, once
+// attached, is refused.
+Reply Rtp::attach(Session& s, Request& r) {
+  if (int err = checkRecord(r)) return Reply::fail(err);
+  SessionInfo& info = of(s)->info;
+  if (!info.begun) return Reply::fail(EINVAL);
+  int fd = hostField<int32_t>(r.record);
+  int pid = hostField<int32_t>(r.record + 4);
+  if (pid != -1 && pid != int(::getpid())) return Reply::fail(ESRCH);
+  Session* other = board_.sessionOfLocked(fd);
+  if (!other || &other->model() != this) return Reply::fail(EBADF);
+  if (other == &s) return Reply::fail(EINVAL);
+  if (info.attached && info.attached != other->id()) return Reply::fail(EBUSY);
+  info.attached = other->id();
+  return Reply::ok();
+}
+
 Reply Rtp::request(Session& s, Request& r) {
   if (!s.data) s.data = std::make_unique<State>();
   SessionInfo& info = of(s)->info;
@@ -124,6 +145,8 @@ Reply Rtp::request(Session& s, Request& r) {
       return Reply::ok();
     case kAddChannel:
       return addChannel(s, r);
+    case kAttach:
+      return attach(s, r);
     case kInputOn:
     case kInputOff:
       if (info.channel < 0) return Reply::fail(EINVAL);
@@ -216,6 +239,10 @@ std::string Rtp::describe(const LogEntry& e) const {
       if (e.arg != Arg::Record || e.in.size() != 16) break;
       o << "add channel tdm=" << field<int32_t>(e.in, 0) << " bss=" << field<uint32_t>(e.in, 12);
       if (!e.error) o << " -> tdm=" << field<int32_t>(out, 0);
+      return o.str();
+    case kAttach:
+      if (e.arg != Arg::Record || e.in.size() != 8) break;
+      o << "attach fd=" << field<int32_t>(e.in, 0) << " pid=" << field<int32_t>(e.in, 4);
       return o.str();
     case kInputOn:
       return "input on";

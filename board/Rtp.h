@@ -2,7 +2,8 @@
 // The stand-in's "/dev/rtp": the RTP engine. Each open file is one media
 // session: it is begun with the connection record, gets a TDM channel from
 // the engine's pool (or the one it asks for), switches its input stream on
-// and off, keeps its packet-detection setting and records the teardown
+// and off, keeps its packet-detection setting, may be attached to another
+// session (named by a process's descriptor of it) and records the teardown
 // steps it receives. Closing the last dup frees the channel. Tests inject
 // 36-byte event records into the session of a channel.
 //
@@ -25,6 +26,7 @@ class Rtp : public Model {
   static constexpr uint32_t kTeardown2 = 0x20005203;
   static constexpr uint32_t kInputOn = 0x20005204;
   static constexpr uint32_t kInputOff = 0x20005205;
+  static constexpr uint32_t kAttach = 0xC0085209;      // {fd of a "/dev/rtp" session, its pid or -1}
   static constexpr uint32_t kTeardown1 = 0x2000520A;
   static constexpr uint32_t kTeardown3 = 0x2000520B;
   static constexpr uint32_t kSetPd = 0xC024520C;       // nine words {1, 0, timeout, 0, 0, timeout, 0, 0, 0}
@@ -54,6 +56,7 @@ class Rtp : public Model {
     bool pd = false;
     uint32_t pdTimeout = 0;
     std::vector<uint32_t> teardown;  // the teardown words in the order received
+    unsigned attached = 0;           // the session this one is attached to; 0: none
   };
 
   explicit Rtp(StandIn& board);
@@ -89,6 +92,7 @@ class Rtp : public Model {
   Session* find(int32_t channel);
   bool injectLocked(int32_t channel, const std::string& record);
   Reply addChannel(Session& s, Request& r);
+  Reply attach(Session& s, Request& r);
 
   unsigned capacity_ = 256;
   std::map<int32_t, Session*> channels_;  // TDM channel -> its session

@@ -36,17 +36,23 @@ std::string callerIDText(const char (&id)[256]) { return std::string(id, strnlen
 // 0xFF from a radio) cannot be encoded. A report holding a value the
 // controller cannot be told would be refused by the coder and lost, so such
 // a value travels as the first value of its field's range: "no-config" for
-// squelch and RTE, "active" for the standby states, 0 for numbers. `odd`
-// counts the values from the radio that were changed so (a field the own
-// state never had set is expected, and not counted).
+// squelch and RTE, "active" for the standby states, 0 for numbers. `changed`
+// names each value from the radio that was changed so, with what was sent
+// instead (a field the own state never had set is expected, and not named:
+// those calls give no field name).
 struct Fit {
-  int odd = 0;
-  int enumerated(int32_t v, int32_t max, bool fromRadio) {
+  std::string changed;
+  int enumerated(int32_t v, int32_t max, const char* first, const char* field) {
     if (v >= 0 && v <= max) return v;
-    if (fromRadio) ++odd;
+    if (field) {
+      if (!changed.empty()) changed += ", ";
+      changed += std::string(field) + " " + std::to_string(v) + " reported as " + first;
+    }
     return 0;
   }
-  int standby(int32_t v, bool fromRadio) { return enumerated(v, 1, fromRadio); }
+  int squelshe(int32_t v, const char* field = nullptr) { return enumerated(v, 2, "no-config", field); }
+  int rte(int32_t v, const char* field = nullptr) { return enumerated(v, 7, "no-config", field); }
+  int standby(int32_t v, const char* field = nullptr) { return enumerated(v, 1, "active", field); }
   unsigned range(int32_t v, int32_t max) { return v < 0 ? 0u : v > max ? unsigned(max) : unsigned(v); }
 };
 
@@ -236,11 +242,11 @@ int LemzRadioControl::EncodeStatusASN(LemzRadioState const& s, TERM::RtpRadioReq
   flagsFromState(s, st.set_flags(), fit);
   freqFromState(s, st.set_freq());
   remoteFromState(s, st.set_remote(), fit);
-  st.set_squelshe(Squelshe(fit.enumerated(s.squelsh, 2, false)));
-  st.set_rte(RTE(fit.enumerated(s.rte, 7, false)));
-  st.set_standby_state_channel(Standby(fit.standby(s.standby_state, false)));
+  st.set_squelshe(Squelshe(fit.squelshe(s.squelsh)));
+  st.set_rte(RTE(fit.rte(s.rte)));
+  st.set_standby_state_channel(Standby(fit.standby(s.standby_state)));
   st.set_standby_group(fit.range(s.standby_group, 255));
-  st.set_standby_state_receiver(Standby(fit.standby(s.standby_receiver_state, false)));
+  st.set_standby_state_receiver(Standby(fit.standby(s.standby_receiver_state)));
   return 0;
 }
 
@@ -290,13 +296,13 @@ int LemzRadioControl::EncodeASN(LemzRadioState const& current, LemzRadioState co
       remoteFromState(r, p.select_gw_set_remote().set_remote(), fit);
       break;
     case GW_ADJUST_SQUELSHE:
-      p.select_gw_set_squelshe().set_squelshe(Squelshe(fit.enumerated(r.squelsh, 2, true)));
+      p.select_gw_set_squelshe().set_squelshe(Squelshe(fit.squelshe(r.squelsh, "squelshe")));
       break;
     case GW_ADJUST_RTE:
-      p.select_gw_set_rte().set_rte(RTE(fit.enumerated(r.rte, 7, true)));
+      p.select_gw_set_rte().set_rte(RTE(fit.rte(r.rte, "rte")));
       break;
     case GW_ADJUST_STANDBY:
-      p.select_gw_set_standby().set_state(Standby(fit.standby(r.standby_state, true)));
+      p.select_gw_set_standby().set_state(Standby(fit.standby(r.standby_state, "state")));
       break;
     case WM_FLAG:
       flagsFromState(r, p.select_wm_flags().set_flags(), fit);
@@ -314,8 +320,8 @@ int LemzRadioControl::EncodeASN(LemzRadioState const& current, LemzRadioState co
     case WM_CHAN: {
       auto& v = p.select_wm_chan();
       freqFromState(r, v.set_freq());
-      v.set_squelshe(Squelshe(fit.enumerated(r.squelsh, 2, true)));
-      v.set_rte(RTE(fit.enumerated(r.rte, 7, true)));
+      v.set_squelshe(Squelshe(fit.squelshe(r.squelsh, "squelshe")));
+      v.set_rte(RTE(fit.rte(r.rte, "rte")));
       break;
     }
     case WM_SEL_CALL_TRANS: {
@@ -331,15 +337,15 @@ int LemzRadioControl::EncodeASN(LemzRadioState const& current, LemzRadioState co
       break;
     case WM_STANDBY: {
       auto& v = p.select_wm_standby();
-      v.set_state_channel(Standby(fit.standby(r.standby_state, true)));
+      v.set_state_channel(Standby(fit.standby(r.standby_state, "state-channel")));
       v.set_group(fit.range(r.standby_group, 255));
-      v.set_state_receiver(Standby(fit.standby(r.standby_receiver_state, true)));
+      v.set_state_receiver(Standby(fit.standby(r.standby_receiver_state, "state-receiver")));
       break;
     }
   }
-  if (fit.odd)
-    std::cerr << GetPrefix() << " command=0x" << std::hex << r.command << std::dec << ": " << fit.odd
-              << " value(s) outside the controller's range reported as not configured" << std::endl;
+  if (!fit.changed.empty())
+    std::cerr << GetPrefix() << " command=0x" << std::hex << r.command << std::dec
+              << ": value(s) outside the controller's range: " << fit.changed << std::endl;
   return 0;
 }
 

@@ -88,6 +88,9 @@ bool RadioControl::RtpExtStart(bool create) {
       if (!fd) return false;
       extFd = std::move(fd);
       extEvent.Schedule(extFd, POLLIN);
+      // A new session starts without a filter: it gets the one this control
+      // holds, or every sender would pass until access changes again.
+      if (filterActive) SetFilter();
       return true;
     }
     case Attach: {
@@ -102,7 +105,18 @@ bool RadioControl::RtpExtStart(bool create) {
   return true;
 }
 
+void RadioControl::SetAttachDescriptor(int fd) {
+  if (type == Attach)
+    rtpSessionFd = Fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  else
+    extAttach.fd_rtp = fd;
+}
+
 bool RadioControl::RtpExtStop() {
+  // The attach form lets go of its duplicate of the RTP session: while it
+  // held one, closing the slot's descriptor would not end that session, and
+  // a codec change could not begin a new one on the same channel.
+  if (type == Attach) rtpSessionFd.close();
   if (type != OwnSession) return true;
   // The driver takes a pointer to the attach record as the argument value.
   if (Device::requestValue(extFd.lowlevel_fd(), RTP_EXT_DETACH, reinterpret_cast<long>(&extAttach)) < 0)
@@ -117,9 +131,7 @@ int RadioControl::UpdateAccess(bool ptt, in_addr const& address) {
     if (filterActive && filter.addr == address.s_addr) return 0;
     filter = {address.s_addr, 0};
     filterActive = true;
-    rtp_ext_filter_params f = filter;
-    if (Device::requestRecord(extFd.lowlevel_fd(), RTP_EXT_SET_FILTER, &f, sizeof f) < 0)
-      LogError("set filer rtp_ext session fail !!!");
+    SetFilter();
   } else if (filterActive) {
     filter = {0, 0};
     filterActive = false;
@@ -127,6 +139,12 @@ int RadioControl::UpdateAccess(bool ptt, in_addr const& address) {
       LogError("reset filer rtp_ext session fail !!!");
   }
   return 0;
+}
+
+void RadioControl::SetFilter() {
+  rtp_ext_filter_params f = filter;
+  if (Device::requestRecord(extFd.lowlevel_fd(), RTP_EXT_SET_FILTER, &f, sizeof f) < 0)
+    LogError("set filer rtp_ext session fail !!!");
 }
 
 void RadioControl::SetTimerEnable(bool on) {

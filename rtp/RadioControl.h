@@ -107,8 +107,9 @@ class RadioControl : public IRadioController, private IRadioIntController {
   bool RtpExtStart(bool create);
   bool RtpExtStop();
   // The RTP session descriptor named by the next attach: a session restarted
-  // on a new descriptor must not be attached by the old, closed number.
-  void SetAttachDescriptor(int fd) { extAttach.fd_rtp = fd; }
+  // on a new descriptor must not be attached by the old, closed number. The
+  // attach form keeps a duplicate of it, the session it attaches.
+  void SetAttachDescriptor(int fd);
   int UpdateAccess(bool ptt, in_addr const& address);
 
   void SetTimerEnable(bool on);
@@ -159,6 +160,8 @@ class RadioControl : public IRadioController, private IRadioIntController {
   // Opens the channel and creates the session (and attaches it when asked);
   // the descriptor, or an invalid one after logging why.
   Fd OpenSession(bool attach);
+  // Sets `filter` in the driver; a refusal is logged.
+  void SetFilter();
   void OnExtReadable(int fd, short events) { OnRtpExtEvent(fd, events); }
   void LogError(const char* text);
 };

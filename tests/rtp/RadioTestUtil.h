@@ -23,20 +23,6 @@ namespace radiotest {
 
 using Bytes = std::vector<uint8_t>;
 
-// Until the RTP device has a model of its own, sessions to attach to come
-// from this one; it takes the attach request of another process's session.
-class RtpSessions : public Board::Model {
- public:
-  explicit RtpSessions(Board::StandIn& b) : Model(b, "/dev/rtp", "rtp") {}
-  Board::Reply request(Board::Session&, Board::Request& r) override {
-    if (r.word == RTPSignalling::RTP_ATTACH_SESSION) {
-      int err = Board::checkRecord(r);
-      return err ? Board::Reply::fail(err) : Board::Reply::ok();
-    }
-    return Board::Reply::fail(ENOTTY);
-  }
-};
-
 // Reports of a control, as the slot would send them.
 struct Reports : RTPSignalling::IRadioControlNotify {
   std::vector<TERM::RtpRadioRequest> got;
@@ -53,7 +39,6 @@ class RadioTest : public testboard::StandInTest {
  protected:
   void SetUp() override {
     StandInTest::SetUp();
-    if (!board().model("/dev/rtp")) board().add(std::make_unique<RtpSessions>(board()));
     rtpFd = Device::open("/dev/rtp", O_RDONLY | O_CLOEXEC);
     ASSERT_GE(rtpFd, 0);
   }

@@ -235,10 +235,18 @@ TEST_F(LemzTest, ValuesOutsideTheControllersRangesStillReport) {
   EXPECT_NE(reported(1).find("state-channel active"), std::string::npos) << reported(1);
   EXPECT_NE(reported(1).find("group 9"), std::string::npos) << reported(1);
   EXPECT_NE(reported(2).find("rte no-config"), std::string::npos) << reported(2);
-  // One line for each report that had to change a radio's value.
+  // One line for each report that had to change a radio's value, naming
+  // each such value and what the controller was told instead.
   size_t lines = 0;
   for (size_t at = 0; (at = err.find("outside the controller's range", at)) != std::string::npos; ++at) ++lines;
   EXPECT_EQ(lines, 3u) << err;
+  for (const char* said : {"command=0xb: value(s) outside the controller's range: squelshe 7 reported as no-config\n",
+                           "command=0x87: value(s) outside the controller's range: state-channel 255 reported as "
+                           "active, state-receiver 255 reported as active\n",
+                           "command=0x84: value(s) outside the controller's range: squelshe 9 reported as "
+                           "no-config, rte 200 reported as no-config\n"})
+    EXPECT_NE(err.find(said), std::string::npos) << said << " in " << err;
+  EXPECT_EQ(err.find("not configured"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "board/Record.h"
+#include "board/Rtp.h"
 #include "rtp/LemzRadioControl.h"
 #include "tests/rtp/RadioTestUtil.h"
 
@@ -114,6 +115,43 @@ TEST_F(RadioTest, CreateOnlyAndAttachForms) {
     EXPECT_FALSE(control.ExtEventActive());
     EXPECT_TRUE(std::regex_match(control.GetPrefix(), withId)) << control.GetPrefix();
   }
+}
+
+// The attach form on the stand-in's RTP engine: a begun session joins
+// another "/dev/rtp" session of this process, one only; what the engine cannot
+// see or will not do is refused with the driver's errors.
+TEST_F(RadioTest, TheEngineAttachesASessionOfThisProcess) {
+  auto& engine = *static_cast<Board::Rtp*>(board().model("/dev/rtp"));
+  auto begun = [] {
+    Fd fd(Device::open("/dev/rtp", O_RDONLY | O_CLOEXEC));
+    rtp_connection_params c{};
+    int32_t channel[4] = {-1, -1, -1, 0};
+    EXPECT_EQ(Device::requestRecord(fd.lowlevel_fd(), Board::Rtp::kBegin, &c, sizeof c), 0);
+    EXPECT_EQ(Device::requestRecord(fd.lowlevel_fd(), Board::Rtp::kAddChannel, channel, sizeof channel), 0);
+    return fd;
+  };
+  auto attach = [](int on, int fd, int pid) {
+    rtp_attach_session_params a{fd, pid};
+    return Device::requestRecord(on, Board::Rtp::kAttach, &a, sizeof a) < 0 ? errno : 0;
+  };
+  Fd other = begun(), mine = begun(), third = begun();
+  const int pid = int(getpid());
+  {
+    RTPSignalling::LemzRadioGWControl control(7, mine, {other.lowlevel_fd(), pid});
+    auto s = engine.sessions();
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[1].attached, s[0].session) << "channels 12288 and 12289";
+    EXPECT_EQ(s[0].attached, 0u);
+    EXPECT_NE(board().command("rtp list").find(" attached=s" + std::to_string(s[0].session) + "\n"),
+              std::string::npos);
+    EXPECT_EQ(attach(mine.lowlevel_fd(), other.lowlevel_fd(), pid), 0) << "the same session again";
+    EXPECT_EQ(attach(mine.lowlevel_fd(), third.lowlevel_fd(), pid), EBUSY) << "a second one";
+  }
+  EXPECT_EQ(attach(third.lowlevel_fd(), other.lowlevel_fd(), pid + 1), ESRCH);
+  EXPECT_EQ(attach(third.lowlevel_fd(), -1, pid), EBADF);
+  EXPECT_EQ(attach(third.lowlevel_fd(), third.lowlevel_fd(), pid), EINVAL) << "not to itself";
+  EXPECT_EQ(attach(rtpFd, other.lowlevel_fd(), pid), EINVAL) << "not begun";
+  EXPECT_EQ(attach(third.lowlevel_fd(), other.lowlevel_fd(), -1), 0) << "-1: this process";
 }
 
 TEST_F(RadioTest, FailedStartsAreSaidAndLeaveAUsableControl) {

@@ -88,4 +88,39 @@ TEST_F(RadioDaemonTest, TheRadioRoad) {
   EXPECT_EQ(c.finish(), 0);
 }
 
+// A codec change begins the RTP session again, and the header-extension
+// session with it: the new one gets the source filter the control holds, so
+// while 10.0.0.1 holds the channel a radio elsewhere is still kept out.
+TEST_F(RadioDaemonTest, ACodecChangeKeepsTheSourceFilter) {
+  Controller c(port);
+  UdpPeer peer;
+  ASSERT_EQ(c.send(createRtp(3, peer.port(), freeUdpPort(), 1, "ptG711-Alaw", kRadio) + "\n", 1,
+                   "pdu signal : receiver")[0],
+            ok(3));
+  EXPECT_EQ(c.send(cmd(3,
+                       "ioctl : rtpExt : lemz : { addr { session-addr \"10.0.0.1\", session-ssrc 7 }, "
+                       "params wm-trans : { " + radiotest::radioFlags(2, true) + ", ip \"10.0.0.1\", ssrc 7 } }",
+                       2) +
+                   "\n"),
+            std::vector<std::string>{ok(3, 2)});
+  const std::string before = session();
+  EXPECT_NE(board("rtpext list").find(" filter=10.0.0.1 "), std::string::npos) << board("rtpext list");
+
+  EXPECT_EQ(c.send(cmd(3, "ioctl : encoder-mode : ulaw", 3) + "\n"), std::vector<std::string>{ok(3, 3)});
+  const std::string s = session();
+  EXPECT_NE(s, before) << "a new header-extension session";
+  std::string list = board("rtpext list");
+  EXPECT_NE(list.find(s + " etype=0x1337 params=0,0,0,0 attached=s"), std::string::npos) << list;
+  EXPECT_NE(list.find(" filter=10.0.0.1 "), std::string::npos) << list;
+
+  // GW_FLAG_PTT of priority 0 with PTT (03 04 0D 2D) from 10.0.0.9 would
+  // take the channel over: the driver drops it. The holder's own passes.
+  EXPECT_EQ(board("rtpext inject " + s + " 0x99 10.0.0.9 03040D2D"), "dropped by the source filter\n");
+  EXPECT_EQ(board("rtpext inject " + s + " 7 10.0.0.1 03240D2D"), "queued\n");
+  std::vector<std::string> got = c.read(0, "pdu signal : rtpExt");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_NE(got[0].find("session-addr \"10.0.0.1\""), std::string::npos) << got[0];
+  EXPECT_EQ(c.finish(), 0);
+}
+
 }  // namespace

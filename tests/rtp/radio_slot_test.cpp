@@ -120,6 +120,44 @@ TEST_F(RadioSlotTest, ACodecChangeJoinsTheNewRtpSession) {
   EXPECT_EQ(got[0].rfind("{ slot 3, pdu signal : rtpExt : ", 0), 0u) << got[0];
 }
 
+// The attach form joins the slot's RTP session to another process's, named
+// by the controller (here slot 3's session, of this process). A codec change
+// ends the slot's session, begins a new one on the same channel and joins
+// that one to the same session; the slot then works on it.
+TEST_F(RadioSlotTest, ACodecChangeOfTheAttachForm) {
+  ASSERT_EQ(create(3)[0], ok(3));
+  const std::string fd = std::to_string(lemz(3)->GetRtpFd()), pid = std::to_string(::getpid());
+  ASSERT_EQ(create(4, "", ", rtp-e2m { slot 1, channel 2, mode only-rtp : { fd " + fd + ", pid " + pid + " } }")[0],
+            ok(4));
+  const int ch = lemz(4)->GetChannel();
+  Board::Rtp::SessionInfo other, mine;
+  ASSERT_TRUE(engine().session(lemz(3)->GetChannel(), other));
+  ASSERT_TRUE(engine().session(ch, mine));
+  EXPECT_EQ(mine.attached, other.session);
+  const unsigned old = mine.session;
+
+  ASSERT_EQ(send(cmd(4, "ioctl : encoder-mode : ulaw", 2)), std::vector<std::string>{ok(4, 2)});
+  ASSERT_TRUE(engine().session(ch, mine));
+  EXPECT_NE(mine.session, old);
+  EXPECT_EQ(mine.connection.txPt, 0) << "mu-law";
+  EXPECT_EQ(mine.attached, other.session);
+  EXPECT_EQ(engine().sessions().size(), 2u) << "the old session is gone";
+  auto attach = board().logEntries({RtpSession::kAttach});
+  ASSERT_EQ(attach.size(), 2u);
+  EXPECT_EQ(attach[1].session, mine.session);
+  EXPECT_EQ(attach[1].in, attach[0].in) << "the controller's record again";
+
+  EXPECT_EQ(send(cmd(4, "ioctl : pd-enable : { timeout 500 }", 3)), std::vector<std::string>{ok(4, 3)});
+  ASSERT_TRUE(engine().session(ch, mine));
+  EXPECT_TRUE(mine.pd);
+
+  // The codec in use again: the session stays and is attached again.
+  ASSERT_EQ(send(cmd(4, "ioctl : encoder-mode : ulaw", 4)), std::vector<std::string>{ok(4, 4)});
+  EXPECT_EQ(board().logEntries({RtpSession::kAttach}).size(), 3u);
+  ASSERT_TRUE(engine().session(ch, mine));
+  EXPECT_EQ(mine.attached, other.session);
+}
+
 TEST_F(RadioSlotTest, TheInputStreamCanFollowTheSquelch) {
   ASSERT_EQ(create(3)[0], ok(3));
   int ch = lemz(3)->GetChannel();
