@@ -39,6 +39,7 @@ HDLC::HDLC() : m_params{0, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, ss7}, m_notify(nullNotif
 
 HDLC::~HDLC() {
   if (m_alive) *m_alive = false;
+  unwire();
 }
 
 void HDLC::bind(Notify* n) { m_notify = n ? n : nullNotify(); }
@@ -92,8 +93,11 @@ bool HDLC::activate() {
   // The trunk time-slot hears the controller, then the controller hears
   // the time-slot. A failure is the switch's to log.
   HwMux* mux = HwMux::instance();
-  mux->Connect(channel, int(m_params.mode == bri ? m_params.tdmTx : m_params.tdm));
-  mux->Connect(int(m_params.tdm), channel);
+  m_wired = channel;
+  m_wiredTx = int(m_params.mode == bri ? m_params.tdmTx : m_params.tdm);
+  m_wiredRx = int(m_params.tdm);
+  mux->Connect(channel, m_wiredTx);
+  mux->Connect(m_wiredRx, channel);
 
   m_event.Bind<HDLC>("HDLC::OnEvent", &HDLC::on_event, this);
   m_event.Schedule(owned, POLLIN | POLLOUT);
@@ -104,10 +108,23 @@ bool HDLC::activate() {
 }
 
 void HDLC::deactivate() {
+  // Before the close, which lets the controller hand the channel out again.
+  unwire();
   m_event.Release();
   m_ready = false;
   ++m_generation;
   if (tracing()) std::clog << ext::header(this) << "deactivated" << std::endl;
+}
+
+void HDLC::unwire() {
+  if (m_wired < 0) return;
+  HwMux* mux = HwMux::instance();
+  // A path the switch has since been told otherwise for belongs to whoever
+  // told it. The time-slot is left idle, as the end of any connection
+  // leaves its sink; the controller channel carries nothing.
+  if (mux->Listens(m_wiredTx, m_wired)) mux->Disconnect(m_wiredTx);
+  if (mux->Listens(m_wired, m_wiredRx)) mux->Disable(m_wired);
+  m_wired = -1;
 }
 
 void HDLC::on_event(int, short revents) {

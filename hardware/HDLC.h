@@ -4,6 +4,10 @@
 // switch channel the controller uses for it and wires that channel both
 // ways to a trunk time-slot through the TDM switch. From then on one read
 // of the device is one received frame and one write sends one frame.
+// Closing the channel (deactivation, a read error, reactivation, the
+// destructor) undoes those two paths, each unless the switch has since been
+// told otherwise for it: the freed controller channel is handed out again,
+// and a path left on it would carry the next user's data to the line.
 //
 // Frames go out through GenericHDLC; received frames, the failure of the
 // channel and the news that the transmitter takes frames again reach the
@@ -99,6 +103,8 @@ class HDLC : public GenericHDLC {
   // The controller channel type for the mode; false for an unknown mode.
   static bool channelType(uint32_t mode, uint32_t& type);
   void on_event(int fd, short revents);
+  // Undoes the switch paths of the last activation that still stand.
+  void unwire();
   // Reads one frame and hands it (or the channel's failure) to the
   // receiver, which may deactivate or destroy the channel meanwhile.
   void do_read();
@@ -115,6 +121,11 @@ class HDLC : public GenericHDLC {
   // Counts activations and deactivations, so that a callback knows whether
   // the receiver replaced the channel under it.
   unsigned m_generation = 0;
+  // The paths of the last activation: the controller's switch channel (-1:
+  // none), the channel that listens to it and the one it listens to.
+  int m_wired = -1;
+  int m_wiredTx = -1;
+  int m_wiredRx = -1;
 
   static const bool* s_trace;
 };

@@ -67,6 +67,7 @@ bool HwMux::Connect(int src, int dst) {
   // Recorded before the request and kept when it fails: the refresh must
   // not disable a channel that was meant to listen.
   if (isBus(dst)) source_[dst - kFirstBusChannel] = src;
+  else listening_[dst] = src;
   if (Device::requestRecord(fd_, kConnect, rec, sizeof rec) < 0) {
     Errno e;
     std::clog << "hwMux: connect " << src << " -> " << dst << " failed: " << e << std::endl;
@@ -81,6 +82,7 @@ bool HwMux::Disconnect(int channel) {
   Device::putBE32(rec, uint32_t(channel));
   Device::putBE32(rec + 4, kIdleByte);
   if (isBus(channel)) source_[channel - kFirstBusChannel] = kDriven;
+  else listening_.erase(channel);
   if (Device::requestRecord(fd_, kWrite, rec, sizeof rec) < 0) {
     Errno e;
     std::clog << "hwMux: disconnect failed " << channel << " : " << e << std::endl;
@@ -92,6 +94,7 @@ bool HwMux::Disconnect(int channel) {
 bool HwMux::Disable(int channel) {
   if (!IsOpened() || channel < 0) return false;
   if (isBus(channel)) source_[channel - kFirstBusChannel] = kDisabled;
+  else listening_.erase(channel);
   uint8_t rec[4];
   Device::putBE32(rec, uint32_t(channel));
   if (Device::requestRecord(fd_, kDisable, rec, sizeof rec) < 0) {
@@ -105,6 +108,7 @@ bool HwMux::Disable(int channel) {
 bool HwMux::Write(int channel, unsigned char byte) {
   if (!IsOpened() || channel < 0) return false;
   if (isBus(channel)) source_[channel - kFirstBusChannel] = kDriven;
+  else listening_.erase(channel);
   uint8_t rec[8];
   Device::putBE32(rec, uint32_t(channel));
   Device::putBE32(rec + 4, byte);
@@ -162,6 +166,13 @@ void HwMux::Reset() {}
 
 int HwMux::sourceOf(int channel) const {
   return isBus(channel) ? source_[channel - kFirstBusChannel] : kDisabled;
+}
+
+bool HwMux::Listens(int dst, int src) const {
+  if (dst < 0 || src < 0) return false;
+  if (isBus(dst)) return source_[dst - kFirstBusChannel] == src;
+  auto it = listening_.find(dst);
+  return it != listening_.end() && it->second == src;
 }
 
 void print_trace() {

@@ -10,12 +10,15 @@
 // For every bus channel the switch remembers what it carries: nothing
 // (disabled), a constant byte, or a source channel. A deferred call keeps
 // re-disabling the disabled ones, 128 table entries per run, so that a
-// channel nobody owns stays silent whatever the driver did to it.
+// channel nobody owns stays silent whatever the driver did to it. For the
+// other channels it remembers only the source of those that listen, so
+// that whoever made a path can tell whether it still stands.
 //
 // The device is opened when first needed and again on every later use
 // while it cannot be opened. One process-wide object, reached through
 // instance() from the loop's thread only.
 #include <cstdint>
+#include <unordered_map>
 
 #include "runtime/Multiplexer.h"
 
@@ -65,6 +68,8 @@ class HwMux {
   // What the table records for a bus channel: its source channel,
   // kDisabled or kDriven; kDisabled for a channel outside the bus range.
   int sourceOf(int channel) const;
+  // Whether dst was last asked to listen to src, whatever the channel.
+  bool Listens(int dst, int src) const;
   int descriptor() const { return fd_; }
 
  private:
@@ -79,6 +84,8 @@ class HwMux {
   // One entry per bus channel: a source channel (0 or more), kDisabled or
   // kDriven. Whole numbers, so that no source can pass for a marker.
   int32_t source_[kBusChannels];
+  // The source of every listening channel outside the bus range.
+  std::unordered_map<int, int> listening_;
   int cursor_ = 0;
   Dpc dpc_;
 };

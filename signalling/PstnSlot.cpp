@@ -124,14 +124,20 @@ bool PstnSlot::IHwConnectTransmitter(Slot& dst) {
 
 bool PstnSlot::IHwDisconnectReceiver(Slot&) {
   deactivate();
-  // The slot has no receive channel of its own on the switch: the
-  // channel's path is the HDLC controller's, so there is nothing to break.
+  // The slot has no receive channel of its own on the switch: the paths
+  // are the HDLC channel's, and closing it undoes them. Left open, they
+  // would outlive the connection that made them.
+  hdlc_->deactivate();
   return true;
 }
 
 bool PstnSlot::IHwDisconnectTransmitter(Slot& dst) {
-  if (kind_ == BriUser || kind_ == BriNetwork) deactivate();
+  const bool bri = kind_ == BriUser || kind_ == BriNetwork;
+  if (bri) deactivate();
   Slot::IHwDisconnectTransmitter(dst);
+  // A BRI channel needs both connections; on an E1 time-slot the receiver
+  // connection made both ways and keeps its channel.
+  if (bri) hdlc_->deactivate();
   return true;
 }
 

@@ -8,7 +8,8 @@
 //
 // The channel starts when a trunk time-slot is connected to the slot (on a
 // BRI port, once both directions have their switch channel), and again on
-// each activate command; a deactivate or a disconnection stops the link.
+// each activate command; a deactivate stops the link, and a disconnection
+// stops it and closes the channel.
 #include <cstdint>
 #include <memory>
 #include <vector>

@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "HwTestUtil.h"
+#include "board/Hal.h"
 #include "board/Mcc.h"
 #include "board/StandInFixture.h"
 #include "hardware/HDLC.h"
 #include "hardware/HwMux.h"
 
+using Board::Hal;
 using Board::Mcc;
 using hwtest::Capture;
 using hwtest::requests;
@@ -70,6 +72,19 @@ class HdlcTest : public StandInTest {
     return t.empty() ? -1 : int(t.back().result);
   }
 
+  // Whether the stand-in's switch has channel ch listening to src.
+  bool listens(int ch, int src) {
+    const Hal::Channel c = board().hal().channel(uint32_t(ch));
+    return c.kind == Hal::Channel::Listening && c.source == uint32_t(src);
+  }
+  // Whether a channel is left without a path: the time-slot idle, the
+  // controller channel carrying nothing.
+  bool idle(int ch) {
+    const Hal::Channel c = board().hal().channel(uint32_t(ch));
+    return c.kind == Hal::Channel::Driven && c.byte == HwMux::kIdleByte;
+  }
+  bool disabled(int ch) { return board().hal().channel(uint32_t(ch)).kind == Hal::Channel::Disabled; }
+
   Mux::TestClock clock_{Mux::TestClock::Manual};
   hwtest::LoopAnchor anchor_;
   Receiver rx_;
@@ -112,6 +127,65 @@ TEST_F(HdlcTest, ActivationAllocatesAndWiresBothWays) {
       if (a.channel == uint32_t(c)) return false;
     return true;
   }));
+}
+
+TEST_F(HdlcTest, ClosingUndoesItsOwnPathsAndLeavesALaterOne) {
+  HDLC h;
+  int c = open(h, HDLC::ss7, 40);
+  ASSERT_GE(c, 0);
+  ASSERT_TRUE(listens(40, c) && listens(c, 40));
+  h.deactivate();
+  EXPECT_TRUE(idle(40));
+  EXPECT_TRUE(disabled(c));
+
+  // Reopening undoes the old controller channel's paths before it wires
+  // the new one.
+  const int c1 = open(h, HDLC::ss7, 40);
+  ASSERT_GE(c1, 0);
+  board().clearLog();
+  const int c2 = open(h, HDLC::ss7, 40);
+  ASSERT_GE(c2, 0);
+  EXPECT_TRUE(listens(40, c2) && listens(c2, 40));
+  auto undone = requests(board(), {HwMux::kWrite, HwMux::kDisable, HDLC::kAllocate});
+  ASSERT_EQ(undone.size(), 3u);
+  EXPECT_EQ(undone[0].words, (std::vector<uint32_t>{40, HwMux::kIdleByte}));
+  EXPECT_EQ(undone[1].words, std::vector<uint32_t>{uint32_t(c1)});
+  EXPECT_EQ(undone[2].word, HDLC::kAllocate);
+
+  // The time-slot switched to something else since is that one's path.
+  ASSERT_TRUE(HwMux::instance()->Connect(8200, 40));
+  board().clearLog();
+  h.deactivate();
+  EXPECT_TRUE(listens(40, 8200));
+  EXPECT_TRUE(disabled(c2));
+  undone = requests(board(), {HwMux::kWrite, HwMux::kDisable});
+  ASSERT_EQ(undone.size(), 1u);
+  EXPECT_EQ(undone[0].words, std::vector<uint32_t>{uint32_t(c2)});
+  // Closed twice: nothing more to undo.
+  board().clearLog();
+  h.deactivate();
+  EXPECT_TRUE(requests(board(), {HwMux::kWrite, HwMux::kDisable}).empty());
+  HwMux::instance()->Disconnect(40);
+}
+
+TEST_F(HdlcTest, AReadErrorAndTheDestructorUndoThePathsToo) {
+  auto* bri = new HDLC;
+  int c = open(*bri, HDLC::bri, 301, 300);
+  ASSERT_GE(c, 0);
+  ASSERT_TRUE(listens(300, c) && listens(c, 301));
+  delete bri;
+  EXPECT_TRUE(idle(300));
+  EXPECT_TRUE(disabled(c));
+
+  HDLC h;
+  c = open(h);
+  ASSERT_GE(c, 0);
+  ASSERT_TRUE(listens(37, c));
+  Capture err(std::cerr);
+  ASSERT_TRUE(board().mcc().sever(uint32_t(c)));
+  ASSERT_TRUE(runUntil([&] { return !rx_.errors.empty(); }));
+  EXPECT_TRUE(idle(37));
+  EXPECT_TRUE(disabled(c));
 }
 
 TEST_F(HdlcTest, ModesChooseTheChannelTypeAndTheTransmitSlot) {

@@ -97,6 +97,29 @@ TEST_F(HwMuxTest, ConnectRecordsTheSourceOfABusDestinationOnly) {
   EXPECT_EQ(mux->sourceOf(8201), 0x1FFFF);
 }
 
+TEST_F(HwMuxTest, ListensFollowsTheLastRequestForEveryChannel) {
+  auto mux = make();
+  ASSERT_TRUE(mux->Connect(16384, 37));
+  ASSERT_TRUE(mux->Connect(37, 16384));
+  ASSERT_TRUE(mux->Connect(16384, 8300));
+  EXPECT_TRUE(mux->Listens(37, 16384));
+  EXPECT_TRUE(mux->Listens(16384, 37));
+  EXPECT_TRUE(mux->Listens(8300, 16384));
+  EXPECT_FALSE(mux->Listens(16384, 8300));
+  EXPECT_FALSE(mux->Listens(37, -1));
+
+  // A later source, a driven byte or a disable ends the claim.
+  ASSERT_TRUE(mux->Connect(8200, 37));
+  EXPECT_FALSE(mux->Listens(37, 16384));
+  EXPECT_TRUE(mux->Listens(37, 8200));
+  mux->Disconnect(37);
+  mux->Write(8300, 0x55);
+  mux->Disable(16384);
+  EXPECT_FALSE(mux->Listens(37, 8200));
+  EXPECT_FALSE(mux->Listens(8300, 16384));
+  EXPECT_FALSE(mux->Listens(16384, 37));
+}
+
 TEST_F(HwMuxTest, DriveReadAndDisableWithTheirRecords) {
   auto mux = make();
   EXPECT_TRUE(mux->Write(8400, 0x5A));

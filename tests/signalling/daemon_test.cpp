@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cctype>
 #include <cstdio>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,22 @@ struct SignallingDaemon : ::testing::Test {
   void TearDown() override { ::unsetenv("QUORVAD_BOARD"); }
 
   std::string board(const std::string& args) { return app_test::qvboard(root.dir(), args); }
+
+  // Every channel that listens to another, with its source, over the
+  // channels the slots here use: trunk time-slots, the shared buses, the
+  // HDLC controller's and the DSP's data channels.
+  std::map<unsigned, unsigned> paths() {
+    std::map<unsigned, unsigned> out;
+    for (const char* range : {"0 127", "8192 10239", "16384 20479", "32768 33023"}) {
+      std::istringstream in(board(std::string("hal channel ") + range));
+      std::string line;
+      while (std::getline(in, line)) {
+        unsigned ch, src;
+        if (std::sscanf(line.c_str(), "%u listen %u", &ch, &src) == 2) out[ch] = src;
+      }
+    }
+    return out;
+  }
 
   // Reads until every text has come (in what was read already or after);
   // everything read.
@@ -187,6 +205,143 @@ TEST_F(SignallingDaemon, HdlcPairExchangesAddressedFramesAsIoctls) {
             std::vector<std::string>{"{ slot 11, pdu signal : ioctl : hdlcPackages : { { body '01 80'H }, "
                                      "{ body '02 00'H } } }"});
   EXPECT_EQ(c.finish(), 0);
+}
+
+TEST_F(SignallingDaemon, ATornDownLinkLeavesNoPathForTheNextControllerChannels) {
+  // As an SS7 pair is set up on looped time-slots: each trunk slot
+  // connected to its link, which wires the line both ways.
+  QvctlSession c(port);
+  ASSERT_EQ(board("mcc loop 16 48"), "");
+  c.send(trunk(1, 0, 16, 1) + "\n" + trunk(2, 1, 16, 2) + "\n" + kSs7A + "\n" + kSs7B + "\n", 4);
+  until(c, {"{ slot 10, pdu signal : activated", "{ slot 11, pdu signal : activated"},
+        c.send(cmd(1, "connect : 10", 5) + "\n" + cmd(2, "connect : 11", 6) + "\n", 2));
+  std::map<unsigned, unsigned> held = paths();
+  ASSERT_EQ(held.size(), 4u);
+  const unsigned a = held[16], b = held[48];
+  EXPECT_EQ(held, (std::map<unsigned, unsigned>{{16, a}, {48, b}, {a, 16}, {b, 48}}));
+
+  // A plain disconnect while both slots live already ends the link's paths.
+  EXPECT_EQ(having(c.send(cmd(10, "disconnect : NULL", 20) + "\n", 1), "pdu response"),
+            std::vector<std::string>{ok(10, 20)});
+  EXPECT_EQ(paths(), (std::map<unsigned, unsigned>{{48, b}, {b, 48}}));
+
+  // One link goes before its trunk slot, the other after it.
+  EXPECT_EQ(having(c.send(cmd(11, "destroy : NULL", 21) + "\n" + cmd(2, "destroy : NULL", 22) + "\n" +
+                              cmd(1, "destroy : NULL", 23) + "\n" + cmd(10, "destroy : NULL", 24) + "\n",
+                          4),
+                   "pdu response"),
+            (std::vector<std::string>{ok(11, 21), ok(2, 22), ok(1, 23), ok(10, 24)}));
+  EXPECT_EQ(paths(), (std::map<unsigned, unsigned>{}));
+
+  // The freed controller channels go to two data slots never connected:
+  // what one sends stays its own.
+  EXPECT_EQ(having(c.send(cmd(40, "create : mcc : { type data, mode standard }", 25) + "\n" +
+                              cmd(41, "create : mcc : { type data, mode standard }", 26) + "\n",
+                          2),
+                   "pdu response"),
+            (std::vector<std::string>{ok(40, 25), ok(41, 26)}));
+  const std::string list = board("mcc list");
+  ASSERT_NE(list.find(std::to_string(a) + " "), std::string::npos) << list;
+  ASSERT_NE(list.find(std::to_string(b) + " "), std::string::npos) << list;
+  // The board keeps a frame that no line carries away.
+  const unsigned first = std::min(a, b), second = a + b - first;
+  c.send(cmd(40, "userData : '0102030405'H", 27) + "\n", 1);
+  EXPECT_EQ(board("mcc captured " + std::to_string(first)), "0102030405\n");
+  c.send(cmd(41, "userData : '06'H", 28) + "\n", 1);
+  EXPECT_EQ(board("mcc captured " + std::to_string(second)), "06\n");
+  EXPECT_EQ(c.finish(), 0);
+}
+
+// Many links of every kind at once, each torn down its own way (link or
+// trunk slot first, disconnected, its time-slot taken over by a later
+// connection, left to the controller's departure): the switch holds the
+// paths of the live connections only, and none once the controller left.
+TEST_F(SignallingDaemon, ManyLinksTornDownEveryWayLeaveOnlyTheLivePaths) {
+  struct Link {
+    unsigned trunk, link, ts;
+    std::string create;
+  };
+  std::vector<Link> links;
+  // E1 links on trunks 1 to 3 (BRI channels share the numbers of trunk 0),
+  // within the controller's pools: 32 data, 16 BRI, 32 SS7 channels.
+  const std::vector<std::pair<unsigned, std::string>> e1 = {
+      {20, "pstn : ss7 : { trunk 2, slc 1, dpc 1, opc 2, emergency FALSE }"},
+      {10, "pstn : isdn : { type pri, trunk 2, log 0, side user : NULL }"},
+      {10, "hdlcParams : { trunk 2, log 0, address 1 }"},
+      {5, "isdn : { type pri, trunk 2, log 0, side network : NULL }"},
+      {3, "ats-qsig : { side user : NULL }"}};
+  std::string creates;
+  unsigned n = 0;
+  for (const auto& kind : e1)
+    for (unsigned k = 0; k < kind.first; ++k, ++n) {
+      links.push_back({100 + n, 300 + n, 32 + n, kind.second});
+      creates += trunk(100 + n, 1 + n / 32, n % 32) + "\n";
+    }
+  for (unsigned k = 0; k < 16; ++k, ++n) {
+    const unsigned port = k / 2, channel = k % 2;
+    links.push_back({100 + n, 300 + n, 4 * port + channel,
+                     std::string("pstn : isdn : { type bri, trunk 1, log 0, side ") + (k % 4 < 2 ? "user" : "network") +
+                         " : NULL }"});
+    creates += cmd(100 + n, "create : trunk_bri : { trunk " + std::to_string(port) + ", timeslot " +
+                                std::to_string(channel) + " }") + "\n";
+  }
+  std::string connects;
+  for (const Link& l : links) {
+    creates += cmd(l.link, "create : " + l.create) + "\n";
+    connects += cmd(l.trunk, "connect : " + std::to_string(l.link)) + "\n" +
+                cmd(l.link, "connect : " + std::to_string(l.trunk)) + "\n";
+  }
+  const auto failures = [](const std::vector<std::string>& got) { return having(got, "pdu response : error"); };
+  QvctlSession c(port);
+  EXPECT_EQ(failures(c.send(creates, 2 * links.size())), std::vector<std::string>{});
+  EXPECT_EQ(failures(c.send(connects, 2 * links.size())), std::vector<std::string>{});
+  const std::map<unsigned, unsigned> wired = paths();
+  ASSERT_EQ(wired.size(), 2 * links.size());
+
+  std::string teardown;
+  size_t commands = 0;
+  std::map<unsigned, unsigned> live;
+  const auto add = [&](unsigned slot, const std::string& what) {
+    teardown += cmd(slot, what) + "\n";
+    ++commands;
+  };
+  for (size_t i = 0; i < links.size(); ++i) {
+    const Link& l = links[i];
+    const unsigned ext = 600 + unsigned(i);
+    switch (i % 5) {
+      case 0:
+        add(l.link, "destroy : NULL");
+        add(l.trunk, "destroy : NULL");
+        break;
+      case 1:
+        add(l.trunk, "destroy : NULL");
+        add(l.link, "destroy : NULL");
+        break;
+      case 2:
+        add(i % 2 ? l.link : l.trunk, "disconnect : NULL");
+        add(i % 2 ? l.trunk : l.link, "disconnect : NULL");
+        break;
+      case 3: {
+        const unsigned channel = wired.at(l.ts);
+        live[l.ts] = channel;
+        live[channel] = l.ts;
+        break;
+      }
+      case 4:
+        // The time-slot is switched to another source before the link goes.
+        add(ext, "create : ext : { transmitter " + std::to_string(i) + ", receiver " + std::to_string(i) + " }");
+        add(ext, "connect : " + std::to_string(l.trunk));
+        add(l.link, "destroy : NULL");
+        live[l.ts] = 8192 + unsigned(i);
+        break;
+    }
+  }
+  EXPECT_EQ(failures(c.send(teardown, commands)), std::vector<std::string>{});
+  EXPECT_EQ(paths(), live);
+
+  EXPECT_EQ(c.finish(), 0);
+  EXPECT_TRUE(app_test::waitUntil([&] { return paths().empty(); })) << paths().size();
+  EXPECT_EQ(board("mcc list"), "");
 }
 
 }  // namespace
