@@ -51,4 +51,23 @@ TEST(DaemonOnStandIn, WithoutABoardTheDaemonStillRuns) {
   EXPECT_EQ(d.err().find("hwMux: device opened"), std::string::npos);
 }
 
+// Under the sanitizers the daemon's leak check runs at its exit, and ends
+// it with a non-zero code when something was not freed.
+TEST(DaemonOnStandIn, TheMixerUnitsItKnewAreFreedAtTheEnd) {
+  ::setenv("QUORVAD_BOARD", "standin", 1);
+  TestRoot root;
+  DaemonProcess d(root, {"--port", "0"});
+  ASSERT_TRUE(d.waitStarted()) << d.err();
+  EXPECT_EQ(qvboard(root, "mixer unit 1 32 8"), "");
+  EXPECT_EQ(qvboard(root, "mixer unit 2 32 8"), "");
+  // The resources update finds the units.
+  d.signal(SIGHUP);
+  ASSERT_TRUE(d.waitErr("mixer [2]: clear all inputs")) << d.err();
+
+  d.signal(SIGTERM);
+  EXPECT_EQ(d.exitCode(), 0) << d.err();
+  EXPECT_EQ(d.err().find("LeakSanitizer"), std::string::npos) << d.err();
+  ::unsetenv("QUORVAD_BOARD");
+}
+
 }  // namespace
