@@ -13,6 +13,7 @@
 #include "runtime/Signal.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -166,4 +167,25 @@ void RunDaemon() {
   Daemon::Params params;
   params.name = "qvd-" + Version::current.tag();
   Daemon::Init(params);
+}
+
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+    Errno e;
+    std::clog << "descriptor limit unknown: " << e << std::endl;
+    return;
+  }
+  if (limit.rlim_cur != limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) != 0) {
+      Errno e;
+      std::clog << "descriptor limit " << limit.rlim_cur << " (raising it to " << limit.rlim_max
+                << " failed: " << e << ")" << std::endl;
+      return;
+    }
+    limit = raised;
+  }
+  std::clog << "descriptor limit " << limit.rlim_cur << std::endl;
 }

@@ -49,3 +49,8 @@ bool OpenConfiguration(IniFile::File& config, const std::string& path);
 
 // Detaches into daemon mode with the syslog identity "qvd-<tag>".
 void RunDaemon();
+
+// Raises the soft limit of open descriptors to the hard one: every slot
+// holds a few, and the usual soft limit would run out long before the
+// slot numbers do. Logs the limit the daemon runs with.
+void RaiseDescriptorLimit();

@@ -62,6 +62,7 @@ int main(int argc, char* argv[]) {
   Services::CreateMonitoring(config);
 
   if (daemonMode) RunDaemon();
+  RaiseDescriptorLimit();
 
   Linux::Run pidFile("server");
   std::cout << "Starting server " << "[" << Version::current.tag() << "]" << ", port=" << port << std::endl;

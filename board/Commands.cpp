@@ -101,7 +101,8 @@ std::unique_ptr<Answer> StandIn::commandLocked(const std::vector<std::string>& a
            "sessions               open device sessions\n"
            "fail open DEVICE ERRNO [once]          opens of DEVICE fail with ERRNO\n"
            "fail request WORD ERRNO [once] [DEVICE] requests WORD fail with ERRNO\n"
-           "fail list | fail clear                 injected failures\n";
+           "fail list | fail clear                 injected failures\n"
+           "  (DEVICE: a device's name, as below, or its path)\n";
     for (auto& m : models_) m.second->help(out);
     return text(out.str());
   }

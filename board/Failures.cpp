@@ -1,6 +1,7 @@
 #include "board/StandIn.h"
 
 #include <cstdio>
+#include <set>
 #include <sstream>
 
 namespace Board {
@@ -45,6 +46,15 @@ bool StandIn::injectedRequestLocked(const std::string& device, uint32_t word, in
 std::string StandIn::failCommandLocked(const std::vector<std::string>& args) {
   std::ostringstream out;
   auto error = [&](const std::string& text) { return "error: " + text + "\n"; };
+  // Only a registered device is ever opened or asked: a failure set on any
+  // other name would never fire.
+  auto unknownDevice = [&](const std::string& name) {
+    std::set<std::string> names;
+    for (auto& m : models_) names.insert(m.second->name());
+    std::string known;
+    for (const std::string& n : names) known += (known.empty() ? "" : " ") + n;
+    return error("unknown device " + name + " (known: " + known + ")");
+  };
   if (args.size() == 2 && args[1] == "clear") {
     openFailures_.clear();
     requestFailures_.clear();
@@ -65,7 +75,8 @@ std::string StandIn::failCommandLocked(const std::vector<std::string>& args) {
   }
   if (args.size() >= 4 && args[1] == "open") {
     Model* m = model(args[2]);
-    std::string path = m ? m->path() : args[2];
+    if (!m) return unknownDevice(args[2]);
+    const std::string path = m->path();
     int err;
     if (!parseErrno(args[3], err)) return error("bad errno " + args[3]);
     bool once = args.size() > 4 && args[4] == "once";
@@ -85,7 +96,7 @@ std::string StandIn::failCommandLocked(const std::vector<std::string>& args) {
       if (args[i] == "once") once = true;
       else if (args[i] == "always") once = false;
       else if (Model* m = model(args[i])) dev = m->path();
-      else return error("unknown device " + args[i]);
+      else return unknownDevice(args[i]);
     }
     requestFailures_[{dev, uint32_t(w)}] = Failure{err, once};
     return "";

@@ -43,6 +43,7 @@ bool Service::Activate() {
 }
 
 void Service::Deactivate() {
+  endIgnoredRun();
   ImplDeactivate();
   state_ = State::Idle;
 }
@@ -78,14 +79,26 @@ void Service::Send(const char* data, int length) {
     return;
   }
   if (state_ == State::Deactivating) return;
+  if (ignoredSends_ > 0 && ignoredState_ != state_) endIgnoredRun();
+  if (ignoredSends_++ > 0) return;
+  ignoredState_ = state_;
   if (verbose_)
     std::cerr << "Control::Service::Send() ignore Send request in " << GetTextNotation(state_) << " state."
               << std::endl;
 }
 
+void Service::endIgnoredRun() {
+  if (ignoredSends_ == 0) return;
+  if (verbose_)
+    std::cerr << "Control::Service::Send() ignore Send request in " << GetTextNotation(ignoredState_) << " state. ("
+              << ignoredSends_ << (ignoredSends_ == 1 ? " request" : " requests") << " ignored)" << std::endl;
+  ignoredSends_ = 0;
+}
+
 void Service::Release() { stream_->release(); }
 
 void Service::ActivateStack(Fd s) {
+  endIgnoredRun();
   stream_->attach(std::move(s));
   activate();
 }

@@ -75,8 +75,15 @@ protected:
   void ActivateStack(Fd s);
 
 private:
+  // Says how many sends the run of ignored ones held, and ends it.
+  void endIgnoredRun();
+
   std::string peer_;
   bool verbose_ = true;
+  // A run of sends ignored without a link: said once at its start, counted
+  // at its end, so that a daemon without a controller logs no line per send.
+  unsigned long ignoredSends_ = 0;
+  State::Type ignoredState_ = State::Idle;
   State::Type state_ = State::Idle;
   Notify* notify_ = nullptr;
   StrmProtocol* stream_;

@@ -4,6 +4,7 @@
 
 #include "runtime/Root.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <sstream>
 #include <vector>
@@ -80,7 +81,10 @@ void MonitoringCtl::sendSnmpBoardStatuses() {
 }
 
 void MonitoringCtl::sendSnmpEmPhoneStatus(const LGCP::EmPhoneStatusParams& p) {
-  const int i = p.get_id().getValue() + 1;
+  // The row index is the controller's id plus one, taken modulo 2^32 as the
+  // agents' 32-bit index holds it: the largest id becomes the smallest
+  // index, and no two ids share a row.
+  const int i = static_cast<int>(static_cast<uint32_t>(p.get_id().getValue()) + 1u);
   sendValue(SnmpAgentCtrl::EmPhonePanelSoftVer, i, Monitoring::text(p.get_panelSV()));
   sendValue(SnmpAgentCtrl::EmPhoneCtrlSoftVer, i, Monitoring::text(p.get_ctrlSV()));
   sendValue(SnmpAgentCtrl::EmPhoneFpgaSoftVer, i, Monitoring::text(p.get_fpgaSV()));

@@ -143,10 +143,9 @@ void SnmpAgentInstance::OnMessage(const char* data, int length) {
   ASN1::CoderEnv env = perEnv();
   MON::Message m;
   if (!ASN1::decode(data, data + length, &env, m, true)) {
+    // TPKT delimits every message, so the next one is read from its own
+    // start: the link stays, and this one still told us the agent lives.
     std::cerr << label_ << ": receive : decode error!" << std::endl;
-    // An agent whose bytes make no sense is out of step with us: start the
-    // link afresh rather than guess where its next message begins.
-    if (connection_) connection_->Disconnect();
     return;
   }
   OnMessage(m);

@@ -327,6 +327,14 @@ MixerFactory& MixerFactory::instance() {
   return self;
 }
 
+MixerFactory::~MixerFactory() {
+  // A unit that still has ports goes with the last of them.
+  for (Mixer* m : mixers_) {
+    m->setDead(true);
+    m->CheckForDestroy();
+  }
+}
+
 Mixer* MixerFactory::findMixer(int unit) const {
   for (Mixer* m : mixers_)
     if (!m->isDead() && m->id() == uint32_t(unit)) return m;

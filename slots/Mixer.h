@@ -167,6 +167,7 @@ class MixerFactory : public SlotFactory {
   static constexpr size_t kMaxUnits = 100;
 
   static MixerFactory& instance();
+  ~MixerFactory() override;
 
   const char* GetName() const override { return "Mixer"; }
   Slot* INewSlot(const LGCP::CreateParams& params) override;

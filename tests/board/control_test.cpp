@@ -144,6 +144,17 @@ TEST_F(StandInTest, CommandsReadAndSetTheModels) {
   EXPECT_EQ(Device::open("/dev/hal", O_RDWR), -1);
   EXPECT_EQ(errno, EACCES);
   EXPECT_EQ(board().command("fail clear"), "");
+  // A name the board does not know would never fire: refused, with the
+  // names it knows (a device's path is taken as well).
+  const std::string known =
+      " (known: cas dsp dspdata dtmf hal maintenance mcc mctl mixer netif rtp rtpext voice)\n";
+  EXPECT_EQ(board().command("fail open rtp_ext ENODEV"), "error: unknown device rtp_ext" + known);
+  EXPECT_EQ(board().command("fail request 0x1 ENODEV once /dev/rtpext"), "error: unknown device /dev/rtpext" + known);
+  EXPECT_EQ(board().command("fail list"), "");
+  EXPECT_EQ(board().command("fail open rtpext ENODEV once"), "");
+  EXPECT_EQ(board().command("fail open /dev/rtp_ext ENODEV"), "");
+  EXPECT_EQ(board().command("fail list"), "open /dev/rtp_ext ENODEV always\n");
+  EXPECT_EQ(board().command("fail clear"), "");
 
   EXPECT_TRUE(contains(board().command("sessions"), " /dev/hal O_RDWR pending=0 draining=on\n"));
   EXPECT_EQ(board().command("bogus").rfind("error: ", 0), 0u);

@@ -172,6 +172,31 @@ TEST_F(AcceptorTest, ACloseIsReportedAfterTheLossAndTheNextControllerIsTaken) {
   ASSERT_TRUE(pump([&] { return rec.messages.size() == 1; }));
 }
 
+TEST_F(AcceptorTest, SendsWithoutAControllerAreSaidOnceAndCountedWhenOneComes) {
+  const std::string ignored = "Control::Service::Send() ignore Send request in Connecting state.";
+  Peer c1, c2, c3;
+  take(c1);
+  c1.close();
+  ASSERT_TRUE(pump([&] { return rec.events.size() == 2; }));
+  cap.clear();
+  for (int i = 0; i < 5; ++i) acc->Send("x", 1);
+  EXPECT_EQ(cap.err(), ignored + "\n");
+  take(c2);
+  EXPECT_EQ(cap.err(), ignored + "\n" + ignored + " (5 requests ignored)\n");
+
+  // The next run starts with its line again.
+  c2.close();
+  ASSERT_TRUE(pump([&] { return rec.events.size() == 4; }));
+  cap.clear();
+  acc->Send("x", 1);
+  take(c3);
+  EXPECT_EQ(cap.err(), ignored + "\n" + ignored + " (1 request ignored)\n");
+  cap.clear();
+  acc->Send("x", 1);
+  EXPECT_EQ(cap.err(), "");
+  EXPECT_EQ(hex(c3.recv(5)), "03 00 00 05 78");
+}
+
 TEST_F(AcceptorTest, DroppingTheControllerReallyClosesItsConnection) {
   Peer c1, c2;
   take(c1);

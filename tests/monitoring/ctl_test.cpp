@@ -250,3 +250,25 @@ TEST_F(MonitoringService, TheConfigurationScan) {
   EXPECT_EQ(slurp(root().mon("config_version")), "0000002a-00000000000000ff");
   std::filesystem::current_path("/");
 }
+
+TEST_F(MonitoringService, AnEmPhoneRowIsItsIdPlusOneAlsoAtTheLimitOfTheIndex) {
+  Mux::TestClock clock(Mux::TestClock::Manual);
+  ctl_test::StampedLog log;
+  AgentPeer agent;
+  MonitoringCtl m;
+  configure(m, "[snmpagent]\nhost = " + agent.address() + "\nname = kavrel\n");
+  ASSERT_TRUE(settle([&] { agent.poll(); return !agent.sets().empty(); })) << log.all();
+  agent.clear();
+
+  // The index is 32 bits wide: the largest id takes the row after it modulo
+  // 2^32, the smallest; id -1 takes row 0, id 0 row 1.
+  for (const char* id : {"2147483647", "-1", "0"})
+    EXPECT_TRUE(m.OnCommand(displayCmd(std::string("emPhone : phoneStatus : { id ") + id +
+                                       ", panelSV '41'H, ctrlSV '42'H, fpgaSV '43'H, status ready, powerStatus "
+                                       "both, mode sleep, hookStatus connected, baseStatus disconnected }")));
+  ASSERT_TRUE(settle([&] { agent.poll(); return agent.column("emPhoneStatus").size() == 3; })) << log.all();
+  EXPECT_EQ(agent.column("emPhoneStatus"), (std::vector<std::string>{"emPhoneTable.emPhoneStatus[-2147483648]=2",
+                                                                     "emPhoneTable.emPhoneStatus[0]=2",
+                                                                     "emPhoneTable.emPhoneStatus[1]=2"}));
+  EXPECT_EQ(agent.column("emPhonePanelSoftVer").front(), "emPhoneTable.emPhonePanelSoftVer[-2147483648]=A");
+}
