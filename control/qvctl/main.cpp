@@ -4,13 +4,23 @@
 //                                standard input -> its aligned-PER bytes
 //   qvctl decode TYPE HEX        aligned-PER bytes -> the value in value
 //                                notation
-//   qvctl session [--host H] [--port P] [--wait MS]
+//   qvctl session [--host H] [--port P] [--wait MS] [--stay MS|forever]
 //                                sends each LGCP::Message read from standard
 //                                input in a TPKT frame and prints every
 //                                message the board sends, until the input
 //                                has ended and every message sent has had
 //                                its answer (at most MS milliseconds after
-//                                the end of the input)
+//                                the end of the input); with --stay, it
+//                                stays connected and goes on printing for
+//                                MS milliseconds more, or until interrupted
+//                                (SIGINT, SIGTERM), which ends a session at
+//                                any time
+//
+// A session's input that does not read as a message is reported with its
+// line and column and what was expected there. At a terminal the session
+// goes on with the next line; otherwise that text and everything after it
+// is not sent, and the session ends once what was sent before has had its
+// answers.
 //
 // TYPE is a full type name such as LGCP::Message. Errors are one line on
 // standard error and a non-zero exit: 2 for a wrong command line, 1 for
@@ -27,6 +37,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -46,7 +57,7 @@ namespace {
 const char kUsage[] =
     "usage: qvctl encode TYPE\n"
     "       qvctl decode TYPE HEX\n"
-    "       qvctl session [--host H] [--port P] [--wait MS]";
+    "       qvctl session [--host H] [--port P] [--wait MS] [--stay MS|forever]";
 
 int fail(const std::string& text) {
   std::cerr << "qvctl: " << text << std::endl;
@@ -164,32 +175,138 @@ bool sendAll(int fd, const std::vector<char>& frame) {
   return true;
 }
 
-int cmdSession(const std::string& host, const std::string& port, long waitMs) {
+// The word of `text` at `at`, for saying what the reader found there.
+std::string wordAt(const std::string& text, size_t at) {
+  if (at >= text.size()) return "the end of the value";
+  const std::string delimiters = ",{}:";
+  if (delimiters.find(text[at]) != std::string::npos) return text.substr(at, 1);
+  size_t end = at;
+  while (end < text.size() && delimiters.find(text[end]) == std::string::npos && text[end] != ' ' &&
+         text[end] != '\t' && text[end] != '\r' && text[end] != '\n')
+    ++end;
+  return text.substr(at, end - at);
+}
+
+std::string where(unsigned line, unsigned column) {
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+std::string where(const qvctl::Piece& piece, size_t offset) {
+  unsigned line, column;
+  qvctl::position(piece, offset, line, column);
+  return where(line, column);
+}
+
+// One piece of the input as a frame to send; false with the reason, which
+// says where in the input it lies.
+bool prepare(const qvctl::Piece& piece, std::vector<char>& frame, std::string& why) {
+  if (piece.stray) {
+    why = where(piece, 0) + ": text outside a value: " + piece.text;
+    return false;
+  }
+  LGCP::Message m;
+  std::istringstream is(piece.text);
+  ASN1::AVNDecoder reader(is);
+  if (!m.accept(reader)) {
+    const size_t at = reader.stoppedAt() < 0 ? piece.text.size() : static_cast<size_t>(reader.stoppedAt());
+    why = where(piece, at) + ": not an LGCP::Message: ";
+    if (!reader.expected().empty()) why += "expected " + reader.expected() + ", ";
+    why += "found " + wordAt(piece.text, at);
+    return false;
+  }
+  std::vector<char> bytes;
+  if (!encode(m, bytes)) {
+    why = where(piece, 0) + ": the message cannot be encoded: " + qvctl::oneLine(piece.text);
+    return false;
+  }
+  if (bytes.size() > qvctl::kMaxPayload) {
+    why = where(piece, 0) + ": the message is too long for one frame";
+    return false;
+  }
+  frame = qvctl::frame(bytes);
+  return true;
+}
+
+volatile sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) { interrupted = 1; }
+
+// SIGINT and SIGTERM end the session; they are taken only while waiting,
+// so that one arriving at any other moment still ends the wait at once.
+// A SIGINT the caller had ignored (a job started in the background) stays
+// ignored. The mask to wait with is `waitMask`.
+void catchInterrupts(sigset_t& waitMask) {
+  sigset_t both;
+  sigemptyset(&both);
+  sigaddset(&both, SIGINT);
+  sigaddset(&both, SIGTERM);
+  ::sigprocmask(SIG_BLOCK, &both, &waitMask);
+  sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGTERM);
+  struct sigaction act {};
+  act.sa_handler = onInterrupt;
+  sigemptyset(&act.sa_mask);
+  struct sigaction old {};
+  ::sigaction(SIGINT, &act, &old);
+  if (old.sa_handler == SIG_IGN) ::sigaction(SIGINT, &old, nullptr);
+  ::sigaction(SIGTERM, &act, nullptr);
+}
+
+struct SessionOptions {
+  std::string host = "127.0.0.1";
+  std::string port = "20001";
+  long waitMs = 5000;
+  long stayMs = 0;  // -1: until interrupted
+};
+
+int cmdSession(const SessionOptions& o) {
   std::string error;
-  const int fd = connectTo(host, port, error);
+  const int fd = connectTo(o.host, o.port, error);
   if (fd < 0) return fail(error);
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
+  sigset_t waitMask;
+  catchInterrupts(waitMask);
 
+  const bool interactive = ::isatty(0) == 1;
   qvctl::ValueSplitter input;
   qvctl::FrameReader frames;
   bool inputDone = false;
   long inputEnd = 0;
+  long stayEnd = 0;
   unsigned sent = 0;
   unsigned answers = 0;
+  unsigned refused = 0;
+  const auto unanswered = [&] {
+    return fail("no answer to " + std::to_string(sent - answers) + " of " + std::to_string(sent) + " message(s)");
+  };
   for (;;) {
-    if (inputDone && answers >= sent) return 0;
-    pollfd p[2] = {{fd, POLLIN, 0}, {0, static_cast<short>(inputDone ? 0 : POLLIN), 0}};
-    int timeout = -1;
+    if (interrupted) return answers < sent ? unanswered() : refused ? 1 : 0;
+    timespec ts{};
+    timespec* timeout = nullptr;
     if (inputDone) {
-      const long left = inputEnd + waitMs - nowMs();
-      if (left <= 0) return fail("no answer to " + std::to_string(sent - answers) + " of " + std::to_string(sent) +
-                                 " message(s)");
-      timeout = static_cast<int>(left);
+      long left;
+      if (answers < sent) {
+        left = inputEnd + o.waitMs - nowMs();
+        if (left <= 0) return unanswered();
+      } else {
+        // What was refused without a terminal ended the session early:
+        // it does not stay.
+        if (o.stayMs == 0 || (refused && !interactive)) return refused ? 1 : 0;
+        if (stayEnd == 0) stayEnd = nowMs() + o.stayMs;
+        left = o.stayMs < 0 ? -1 : stayEnd - nowMs();
+        if (o.stayMs > 0 && left <= 0) return refused ? 1 : 0;
+      }
+      if (left >= 0) {
+        ts.tv_sec = left / 1000;
+        ts.tv_nsec = left % 1000 * 1000000;
+        timeout = &ts;
+      }
     }
-    const int r = ::poll(p, inputDone ? 1 : 2, timeout);
+    pollfd p[2] = {{fd, POLLIN, 0}, {0, static_cast<short>(inputDone ? 0 : POLLIN), 0}};
+    const int r = ::ppoll(p, inputDone ? 1 : 2, timeout, &waitMask);
     if (r < 0 && errno != EINTR) return fail(std::string("poll: ") + std::strerror(errno));
     if (r <= 0) continue;
 
@@ -215,22 +332,32 @@ int cmdSession(const std::string& host, const std::string& port, long waitMs) {
       ssize_t n = ::read(0, buf, sizeof buf);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return fail(std::string("reading the input: ") + std::strerror(errno));
-      std::vector<std::string> texts;
+      std::vector<qvctl::Piece> pieces;
+      bool ended = false;
       if (n == 0) {
+        ended = !input.finish(pieces);
         inputDone = true;
         inputEnd = nowMs();
-        if (!input.finish()) return fail("the input ends inside a value");
-      } else if (!input.feed(buf, static_cast<size_t>(n), texts)) {
-        return fail("the input holds text outside a value: " + input.error());
+      } else {
+        input.feed(buf, static_cast<size_t>(n), pieces);
       }
-      for (const std::string& text : texts) {
-        LGCP::Message m;
-        if (!readValue(text, m)) return fail("not an LGCP::Message: " + qvctl::oneLine(text));
-        std::vector<char> bytes;
-        if (!encode(m, bytes)) return fail("the message cannot be encoded: " + qvctl::oneLine(text));
-        if (bytes.size() > qvctl::kMaxPayload) return fail("the message is too long for one frame");
-        if (!sendAll(fd, qvctl::frame(bytes))) return fail(std::string("sending: ") + std::strerror(errno));
+      for (const qvctl::Piece& piece : pieces) {
+        std::vector<char> frame;
+        std::string why;
+        if (!prepare(piece, frame, why)) {
+          fail(why);
+          ++refused;
+          if (interactive) continue;
+          inputDone = true;
+          inputEnd = nowMs();
+          break;
+        }
+        if (!sendAll(fd, frame)) return fail(std::string("sending: ") + std::strerror(errno));
         ++sent;
+      }
+      if (ended) {
+        fail("the input ends inside the value that begins at " + where(input.open().line, input.open().column));
+        ++refused;
       }
     }
   }
@@ -253,30 +380,32 @@ int main(int argc, char* argv[]) {
     return cmdDecode(args[1], hexText);
   }
   if (cmd == "session") {
-    std::string host = "127.0.0.1";
-    std::string port = "20001";
-    long waitMs = 5000;
+    SessionOptions o;
     for (size_t i = 1; i < args.size(); ++i) {
       const std::string& a = args[i];
-      if ((a == "--host" || a == "--port" || a == "--wait") && i + 1 < args.size()) {
+      if ((a == "--host" || a == "--port" || a == "--wait" || a == "--stay") && i + 1 < args.size()) {
         const std::string& v = args[++i];
         if (a == "--host") {
-          host = v;
+          o.host = v;
+        } else if (a == "--stay" && v == "forever") {
+          o.stayMs = -1;
         } else {
           char* end = nullptr;
           const long n = std::strtol(v.c_str(), &end, 10);
           if (v.empty() || *end || n < 0 || (a == "--port" && (n < 1 || n > 65535)))
             return usage("bad number for " + a + ": " + v);
           if (a == "--port")
-            port = v;
+            o.port = v;
+          else if (a == "--wait")
+            o.waitMs = n;
           else
-            waitMs = n;
+            o.stayMs = n;
         }
       } else {
         return usage("unknown option " + a);
       }
     }
-    return cmdSession(host, port, waitMs);
+    return cmdSession(o);
   }
   return usage("unknown command " + cmd);
 }
