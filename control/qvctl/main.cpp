@@ -42,6 +42,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -252,11 +253,169 @@ void catchInterrupts(sigset_t& waitMask) {
   ::sigaction(SIGTERM, &act, nullptr);
 }
 
+// The daemon drops a controller from which no command came for two
+// minutes; a session that stays longer pings at half that period. Its
+// pings are the only messages in flight while it stays, so every answer
+// then is theirs, and not printed.
+const long kKeepAliveMs = 60000;
+
+std::vector<char> keepAliveFrame() {
+  LGCP::Message m;
+  std::vector<char> bytes;
+  readValue("{ pdu command : ping : NULL }", m);
+  encode(m, bytes);
+  return qvctl::frame(bytes);
+}
+
 struct SessionOptions {
   std::string host = "127.0.0.1";
   std::string port = "20001";
   long waitMs = 5000;
   long stayMs = 0;  // -1: until interrupted
+};
+
+// One connection to the board, fed from standard input.
+class Session {
+public:
+  Session(int fd, const SessionOptions& o) : fd_(fd), o_(o), interactive_(::isatty(0) == 1) {}
+
+  // The exit code.
+  int run(const sigset_t& waitMask) {
+    for (;;) {
+      timespec ts{};
+      timespec* timeout = &ts;
+      int code = next(ts, timeout);
+      if (code >= 0) return code;
+      pollfd p[2] = {{fd_, POLLIN, 0}, {0, POLLIN, 0}};
+      const int r = ::ppoll(p, inputDone_ ? 1 : 2, timeout, &waitMask);
+      if (r < 0 && errno != EINTR) return fail(std::string("poll: ") + std::strerror(errno));
+      if (r <= 0) continue;
+      if (p[0].revents && (code = fromBoard()) >= 0) return code;
+      if (!inputDone_ && p[1].revents && (code = fromInput()) >= 0) return code;
+    }
+  }
+
+private:
+  // The exit code when the session is over, else -1 and how long to wait
+  // (no time-out: null).
+  int next(timespec& ts, timespec*& timeout) {
+    const long now = nowMs();
+    long left = -1;
+    if (interrupted) return answers_ < sent_ ? unanswered() : done();
+    if (!inputDone_) {
+      timeout = nullptr;
+      return -1;
+    }
+    if (answers_ < sent_) {
+      left = inputEnd_ + o_.waitMs - now;
+      if (left <= 0) return unanswered();
+    } else {
+      // What was refused without a terminal ended the session early: it
+      // does not stay.
+      if (o_.stayMs == 0 || (refused_ && !interactive_)) return done();
+      if (stayEnd_ == 0) stayEnd_ = now + o_.stayMs;
+      if (o_.stayMs > 0 && stayEnd_ <= now) return done();
+      if (now - lastSent_ >= kKeepAliveMs) {
+        if (!sendAll(fd_, ping_)) return fail(std::string("sending: ") + std::strerror(errno));
+        lastSent_ = now;
+        ++keepAlives_;
+      }
+      left = lastSent_ + kKeepAliveMs - now;
+      if (o_.stayMs > 0) left = std::min(left, stayEnd_ - now);
+    }
+    ts.tv_sec = left / 1000;
+    ts.tv_nsec = left % 1000 * 1000000;
+    return -1;
+  }
+
+  int done() const { return refused_ ? 1 : 0; }
+  int unanswered() const {
+    return fail("no answer to " + std::to_string(sent_ - answers_) + " of " + std::to_string(sent_) + " message(s)");
+  }
+
+  // Prints what the board sent; the exit code when the session cannot go
+  // on, else -1.
+  int fromBoard() {
+    char buf[4096];
+    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    if (n < 0 && errno == EINTR) return -1;
+    if (n <= 0) return fail("the board closed the connection");
+    std::vector<std::vector<char>> payloads;
+    if (!frames_.feed(buf, static_cast<size_t>(n), payloads))
+      return fail("a bad TPKT frame from the board");
+    for (const auto& payload : payloads) {
+      LGCP::Message m;
+      if (!decode(payload, m))
+        return fail("a message from the board does not decode: " + qvctl::hex(payload));
+      const bool answer = m.get_pdu().response_isSelected();
+      if (answer && keepAlives_ > 0 && inputDone_ && answers_ >= sent_) {
+        --keepAlives_;
+        continue;
+      }
+      std::string text;
+      if (!print(m, text))
+        return fail("a message from the board cannot be printed: " + qvctl::hex(payload));
+      std::cout << text << std::flush;
+      if (answer) ++answers_;
+    }
+    return -1;
+  }
+
+  // Sends what the input holds; the exit code when the session cannot go
+  // on, else -1.
+  int fromInput() {
+    char buf[4096];
+    ssize_t n = ::read(0, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) return -1;
+    if (n < 0) return fail(std::string("reading the input: ") + std::strerror(errno));
+    std::vector<qvctl::Piece> pieces;
+    bool open = false;
+    if (n == 0) {
+      open = !input_.finish(pieces);
+      endInput();
+    } else {
+      input_.feed(buf, static_cast<size_t>(n), pieces);
+    }
+    for (const qvctl::Piece& piece : pieces) {
+      std::vector<char> frame;
+      std::string why;
+      if (!prepare(piece, frame, why)) {
+        fail(why);
+        ++refused_;
+        if (interactive_) continue;
+        endInput();
+        break;
+      }
+      if (!sendAll(fd_, frame)) return fail(std::string("sending: ") + std::strerror(errno));
+      lastSent_ = nowMs();
+      ++sent_;
+    }
+    if (open) {
+      fail("the input ends inside the value that begins at " + where(input_.open().line, input_.open().column));
+      ++refused_;
+    }
+    return -1;
+  }
+
+  void endInput() {
+    inputDone_ = true;
+    inputEnd_ = nowMs();
+  }
+
+  const int fd_;
+  const SessionOptions o_;
+  const bool interactive_;
+  const std::vector<char> ping_ = keepAliveFrame();
+  qvctl::ValueSplitter input_;
+  qvctl::FrameReader frames_;
+  bool inputDone_ = false;
+  long inputEnd_ = 0;
+  long stayEnd_ = 0;
+  long lastSent_ = nowMs();
+  unsigned keepAlives_ = 0;
+  unsigned sent_ = 0;
+  unsigned answers_ = 0;
+  unsigned refused_ = 0;
 };
 
 int cmdSession(const SessionOptions& o) {
@@ -269,98 +428,7 @@ int cmdSession(const SessionOptions& o) {
   } closer{fd};
   sigset_t waitMask;
   catchInterrupts(waitMask);
-
-  const bool interactive = ::isatty(0) == 1;
-  qvctl::ValueSplitter input;
-  qvctl::FrameReader frames;
-  bool inputDone = false;
-  long inputEnd = 0;
-  long stayEnd = 0;
-  unsigned sent = 0;
-  unsigned answers = 0;
-  unsigned refused = 0;
-  const auto unanswered = [&] {
-    return fail("no answer to " + std::to_string(sent - answers) + " of " + std::to_string(sent) + " message(s)");
-  };
-  for (;;) {
-    if (interrupted) return answers < sent ? unanswered() : refused ? 1 : 0;
-    timespec ts{};
-    timespec* timeout = nullptr;
-    if (inputDone) {
-      long left;
-      if (answers < sent) {
-        left = inputEnd + o.waitMs - nowMs();
-        if (left <= 0) return unanswered();
-      } else {
-        // What was refused without a terminal ended the session early:
-        // it does not stay.
-        if (o.stayMs == 0 || (refused && !interactive)) return refused ? 1 : 0;
-        if (stayEnd == 0) stayEnd = nowMs() + o.stayMs;
-        left = o.stayMs < 0 ? -1 : stayEnd - nowMs();
-        if (o.stayMs > 0 && left <= 0) return refused ? 1 : 0;
-      }
-      if (left >= 0) {
-        ts.tv_sec = left / 1000;
-        ts.tv_nsec = left % 1000 * 1000000;
-        timeout = &ts;
-      }
-    }
-    pollfd p[2] = {{fd, POLLIN, 0}, {0, static_cast<short>(inputDone ? 0 : POLLIN), 0}};
-    const int r = ::ppoll(p, inputDone ? 1 : 2, timeout, &waitMask);
-    if (r < 0 && errno != EINTR) return fail(std::string("poll: ") + std::strerror(errno));
-    if (r <= 0) continue;
-
-    if (p[0].revents) {
-      char buf[4096];
-      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return fail("the board closed the connection");
-      std::vector<std::vector<char>> payloads;
-      if (!frames.feed(buf, static_cast<size_t>(n), payloads)) return fail("a bad TPKT frame from the board");
-      for (const auto& payload : payloads) {
-        LGCP::Message m;
-        if (!decode(payload, m)) return fail("a message from the board does not decode: " + qvctl::hex(payload));
-        std::string text;
-        if (!print(m, text)) return fail("a message from the board cannot be printed: " + qvctl::hex(payload));
-        std::cout << text << std::flush;
-        if (m.get_pdu().response_isSelected()) ++answers;
-      }
-    }
-
-    if (!inputDone && p[1].revents) {
-      char buf[4096];
-      ssize_t n = ::read(0, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return fail(std::string("reading the input: ") + std::strerror(errno));
-      std::vector<qvctl::Piece> pieces;
-      bool ended = false;
-      if (n == 0) {
-        ended = !input.finish(pieces);
-        inputDone = true;
-        inputEnd = nowMs();
-      } else {
-        input.feed(buf, static_cast<size_t>(n), pieces);
-      }
-      for (const qvctl::Piece& piece : pieces) {
-        std::vector<char> frame;
-        std::string why;
-        if (!prepare(piece, frame, why)) {
-          fail(why);
-          ++refused;
-          if (interactive) continue;
-          inputDone = true;
-          inputEnd = nowMs();
-          break;
-        }
-        if (!sendAll(fd, frame)) return fail(std::string("sending: ") + std::strerror(errno));
-        ++sent;
-      }
-      if (ended) {
-        fail("the input ends inside the value that begins at " + where(input.open().line, input.open().column));
-        ++refused;
-      }
-    }
-  }
+  return Session(fd, o).run(waitMask);
 }
 
 }  // namespace
