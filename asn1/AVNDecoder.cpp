@@ -259,65 +259,130 @@ bool get_id(char const* const* names, unsigned int count, std::string const& nam
 
 // ---- AVNDecoder
 
+namespace {
+
+// "a", "a or b", "a, b or c".
+std::string either(std::vector<std::string> const& names) {
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += i + 1 == names.size() ? " or " : ", ";
+    out += names[i];
+  }
+  return out;
+}
+
+std::vector<std::string> choiceNames(CHOICE const& v) {
+  std::vector<std::string> names;
+  for (unsigned i = 0; i < v.getTotalChoices(); ++i)
+    if (v.info()->selectionNames[i] != nullptr) names.push_back(v.info()->selectionNames[i]);
+  return names;
+}
+
+std::vector<std::string> enumNames(ENUMERATED const& v) {
+  std::vector<std::string> names;
+  ENUMERATED::forEachName(v.info(), [&](char const* entry, unsigned len, int) {
+    names.push_back(std::string(entry, len));
+    return false;
+  });
+  return names;
+}
+
+}  // namespace
+
+std::streamoff AVNDecoder::mark() {
+  peekChar(input);
+  std::streambuf* buf = input.rdbuf();
+  // Asking for the offset moves nothing; a stream without offsets says -1.
+  marked = buf == nullptr ? -1 : static_cast<std::streamoff>(buf->pubseekoff(0, std::ios_base::cur, std::ios_base::in));
+  return marked;
+}
+
+bool AVNDecoder::stopAt(std::streamoff at, std::string const& what) {
+  // A failure is seen first where it happens; the fields around it fail
+  // only because it did.
+  if (!stopped) {
+    stopped = true;
+    stopOffset = at;
+    stopText = what;
+  }
+  return false;
+}
+
+std::string AVNDecoder::forField(std::string const& what) const {
+  return fieldPath.empty() ? what : what + " for " + fieldPath.back();
+}
+
 bool AVNDecoder::do_visit(Null&) {
+  mark();
   std::string word;
-  return readLetters(input, word) && word == "NULL";
+  return (readLetters(input, word) && word == "NULL") || stop(forField("NULL"));
 }
 
 bool AVNDecoder::do_visit(BOOLEAN& v) {
+  mark();
   std::string word;
-  if (!readLetters(input, word)) return false;
+  if (!readLetters(input, word)) return stop(forField("TRUE or FALSE"));
   if (word == "TRUE")
     v = true;
   else if (word == "FALSE")
     v = false;
   else
-    return false;
+    return stop(forField("TRUE or FALSE"));
   return true;
 }
 
-bool AVNDecoder::do_visit(INTEGER& v) { return readInteger(input, v); }
+bool AVNDecoder::do_visit(INTEGER& v) {
+  mark();
+  return readInteger(input, v) || stop(forField("a number"));
+}
 
 bool AVNDecoder::do_visit(IntegerWithNamedNumber& v) {
+  mark();
+  std::vector<std::string> names{"a number"};
+  for (unsigned k = 0; k < v.info()->entryCount; ++k) names.push_back(v.info()->nameEntries[k].name);
   int c = peekChar(input);
-  if (c == Eof) return false;
-  if (isDigit(c) || c == '-') return readInteger(input, v);
+  if (c == Eof) return stop(forField(either(names)));
+  if (isDigit(c) || c == '-') return readInteger(input, v) || stop(forField(either(names)));
   std::string name;
-  return readWord(input, name) && v.setFromName(name);
+  return (readWord(input, name) && v.setFromName(name)) || stop(forField(either(names)));
 }
 
 bool AVNDecoder::do_visit(ENUMERATED& v) {
+  mark();
   std::string name;
-  return readWord(input, name) && v.setFromName(name);
+  return (readWord(input, name) && v.setFromName(name)) || stop(forField(either(enumNames(v))));
 }
 
 bool AVNDecoder::do_visit(OBJECT_IDENTIFIER& v) {
-  if (!expect(input, '{')) return false;
+  mark();
+  if (!expect(input, '{')) return stop(forField("an object identifier"));
   std::string list;
   char c;
   for (;;) {
-    if (!getRaw(input, c)) return false;  // no closing brace
+    if (!getRaw(input, c)) return stop(forField("an object identifier"));  // no closing brace
     if (c == '}') break;
     list.push_back(c);
   }
   OBJECT_IDENTIFIER arcs(v.info());
-  if (!readArcs(list, arcs)) return false;
+  if (!readArcs(list, arcs)) return stop(forField("an object identifier"));
   v = arcs;
   return true;
 }
 
 bool AVNDecoder::do_visit(OCTET_STRING& v) {
+  mark();
   std::vector<char> octets;
   unsigned bits = 0;
-  if (!get_value_from(input, octets, bits)) return false;
+  if (!get_value_from(input, octets, bits)) return stop(forField("'...'H or '...'B"));
   v = octets;
   return true;
 }
 
 bool AVNDecoder::do_visit(BIT_STRING& v) {
+  mark();
   std::vector<char> octets;
   unsigned bits = 0;
-  if (!get_value_from(input, octets, bits)) return false;
+  if (!get_value_from(input, octets, bits)) return stop(forField("'...'B or '...'H"));
   v.resize(bits);
   std::copy(octets.begin(), octets.begin() + static_cast<std::ptrdiff_t>(v.getData().size()), v.getData().begin());
   // Digits beyond the size (the zeros that completed the last octet) are
@@ -327,42 +392,53 @@ bool AVNDecoder::do_visit(BIT_STRING& v) {
 }
 
 bool AVNDecoder::do_visit(AbstractString& v) {
+  mark();
   std::string text;
-  if (!get_string(input, text)) return false;
+  if (!get_string(input, text)) return stop(forField("a quoted text"));
   v.std::string::assign(text);
   return true;
 }
 
 bool AVNDecoder::do_visit(BMPString& v) {
+  mark();
   std::string text;
-  if (!get_string(input, text)) return false;
+  if (!get_string(input, text)) return stop(forField("a quoted text"));
   std::vector<wchar_t> wide(text.size() + 1);
   std::size_t n = std::mbstowcs(wide.data(), text.c_str(), wide.size());
-  if (n == static_cast<std::size_t>(-1)) return false;
+  if (n == static_cast<std::size_t>(-1)) return stop(forField("a quoted text"));
   v.assign(wide.data(), static_cast<unsigned>(n));
   return true;
 }
 
 bool AVNDecoder::do_visit(GeneralizedTime& v) {
+  mark();
   std::string text;
-  if (!get_string(input, text)) return false;
+  if (!get_string(input, text)) return stop(forField("a quoted time"));
   v.set(text.c_str());
   return true;
 }
 
 bool AVNDecoder::do_visit(CHOICE& v) {
+  mark();
   std::string name;
-  if (!readWord(input, name) || !expect(input, ':')) return false;
   int id;
-  if (!get_id(v.info()->selectionNames, v.getTotalChoices(), name, id)) return false;
-  if (!v.select(id) || v.getSelection() == nullptr) return false;
-  return v.getSelection()->accept(*this);
+  if (!readWord(input, name) || !get_id(v.info()->selectionNames, v.getTotalChoices(), name, id))
+    return stop(forField(either(choiceNames(v))));
+  mark();
+  if (!expect(input, ':')) return stop("':' after " + name);
+  if (!v.select(id) || v.getSelection() == nullptr) return stop(forField(either(choiceNames(v))));
+  fieldPath.push_back(name);
+  const bool ok = v.getSelection()->accept(*this);
+  fieldPath.pop_back();
+  return ok;
 }
 
 bool AVNDecoder::do_visit(SEQUENCE_OF_Base& v) {
-  if (!expect(input, '{')) return false;
+  mark();
+  if (!expect(input, '{')) return stop(forField("'{'"));
+  mark();
   int next = peekChar(input);
-  if (next == Eof) return false;
+  if (next == Eof) return stop("'}'");
   v.clear();
   if (next == '}') {
     input.get();
@@ -370,42 +446,56 @@ bool AVNDecoder::do_visit(SEQUENCE_OF_Base& v) {
   }
   for (;;) {
     std::unique_ptr<AbstractData> element(v.createElement());
-    if (element == nullptr || !element->accept(*this)) return false;
+    if (element == nullptr) return stop(forField("a value"));
+    if (!element->accept(*this)) return false;
+    mark();
     char c;
-    if (!getChar(input, c)) return false;
+    if (!getChar(input, c) || (c != ',' && c != '}')) return stop("',' or '}'");
     v.push_back(element.release());
     if (c == '}') return true;
-    if (c != ',') return false;
   }
 }
 
-bool AVNDecoder::do_visit(OpenData&) { return false; }
+bool AVNDecoder::do_visit(OpenData&) { return stop(forField("a value of a known type")); }
 
-bool AVNDecoder::do_revisit(OpenData&) { return false; }
+bool AVNDecoder::do_revisit(OpenData&) { return stop(forField("a value of a known type")); }
 
-bool AVNDecoder::do_visit(TypeConstrainedOpenData& v) { return v.has_data() && v.get_data().accept(*this); }
+bool AVNDecoder::do_visit(TypeConstrainedOpenData& v) {
+  return v.has_data() ? v.get_data().accept(*this) : stop(forField("a value of a known type"));
+}
 
 int AVNDecoder::preVisitExtensionRoots(SEQUENCE& v) {
-  if (!expect(input, '{')) return StepFail;
+  mark();
+  if (!expect(input, '{')) {
+    stop(forField("'{'"));
+    return StepFail;
+  }
+  const std::streamoff at = mark();
   int next = peekChar(input);
-  if (next == Eof) return StepFail;
+  if (next == Eof) {
+    stop("a field name or '}'");
+    return StepFail;
+  }
   if (next == '}') {
     input.get();
-    return closeEarly(v, -1) ? StepFinished : StepFail;
+    return closeEarly(v, -1, at) ? StepFinished : StepFail;
   }
   std::string name;
-  if (!readWord(input, name)) return StepFail;
-  nameStack.push_back(name);
+  if (!readWord(input, name)) {
+    stop("a field name or '}'");
+    return StepFail;
+  }
+  nameStack.push_back(Name{name, at, {}});
   return StepWithExtensions;
 }
 
-// The SEQUENCE ended after field `index` (-1: before any): the fields after
-// it are absent, which a mandatory field cannot be.
-bool AVNDecoder::closeEarly(SEQUENCE& v, int index) {
+// The SEQUENCE ended after field `index` (-1: before any), at the brace at
+// `at`: the fields after it are absent, which a mandatory field cannot be.
+bool AVNDecoder::closeEarly(SEQUENCE& v, int index, std::streamoff at) {
   SEQUENCE::InfoType const* info = v.info();
   unsigned first = static_cast<unsigned>(index + 1);
   for (unsigned i = first; i < info->numFields; ++i) {
-    if (info->fieldIds[i] == -1) return false;
+    if (info->fieldIds[i] == -1) return stopAt(at, info->fieldNames[i]);
   }
   for (unsigned i = first; i < info->numFields; ++i) v.removeOptionalField(static_cast<unsigned>(info->fieldIds[i]));
   for (unsigned i = std::max(first, info->numFields); i < v.fieldCount(); ++i)
@@ -415,23 +505,43 @@ bool AVNDecoder::closeEarly(SEQUENCE& v, int index) {
 
 int AVNDecoder::readField(SEQUENCE& v, int index, int optionalIndex) {
   if (nameStack.empty()) return StepFail;
-  if (nameStack.back() != v.getFieldName(index)) {
-    if (optionalIndex == -1) return StepFail;
+  if (nameStack.back().word != v.getFieldName(index)) {
+    Name& name = nameStack.back();
+    name.passed.push_back(v.getFieldName(index));
+    if (optionalIndex == -1) {
+      stopAt(name.at, either(name.passed));
+      return StepFail;
+    }
     v.removeOptionalField(static_cast<unsigned>(optionalIndex));
     return StepWithExtensions;
   }
   if (optionalIndex != -1) v.includeOptionalField(static_cast<unsigned>(optionalIndex), static_cast<unsigned>(index));
   AbstractData* field = v.getField(static_cast<unsigned>(index));
-  if (field == nullptr || !field->accept(*this)) return StepFail;
+  if (field == nullptr) {
+    stopAt(nameStack.back().at, "a known field");
+    return StepFail;
+  }
+  fieldPath.push_back(v.getFieldName(index));
+  const bool ok = field->accept(*this);
+  fieldPath.pop_back();
+  if (!ok) return StepFail;
+  const std::streamoff at = mark();
   char c;
-  if (!getChar(input, c)) return StepFail;
+  if (!getChar(input, c) || (c != ',' && c != '}')) {
+    stop("',' or '}' after " + std::string(v.getFieldName(index)));
+    return StepFail;
+  }
   if (c == ',') {
+    const std::streamoff nameAt = mark();
     std::string name;
-    if (!readWord(input, name)) return StepFail;
-    nameStack.back() = name;
+    if (!readWord(input, name)) {
+      stop("a field name or '}'");
+      return StepFail;
+    }
+    nameStack.back() = Name{name, nameAt, {}};
     return StepWithExtensions;
   }
-  if (c != '}' || !closeEarly(v, index)) return StepFail;
+  if (!closeEarly(v, index, at)) return StepFail;
   nameStack.pop_back();
   return StepFinished;
 }
@@ -447,7 +557,12 @@ int AVNDecoder::visitKnownExtension(SEQUENCE& v, int index, int optionalIndex) {
 bool AVNDecoder::visitUnknownExtensions(SEQUENCE&) {
   // Every field has been offered: only the brace after a trailing comma may
   // be left; any other name matched no field or came out of order.
-  if (nameStack.empty() || nameStack.back() != "}") return false;
+  if (nameStack.empty()) return false;
+  Name& name = nameStack.back();
+  if (name.word != "}") {
+    name.passed.push_back("'}'");
+    return stopAt(name.at, either(name.passed));
+  }
   nameStack.pop_back();
   return true;
 }

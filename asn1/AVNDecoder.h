@@ -2,7 +2,8 @@
 // value tree, walking the target value and pulling tokens from a stream as
 // it goes. Bad text is a false result (failbit through the stream
 // operator); the reader never throws on its own and always stops at the end
-// of its input.
+// of its input. After a failure the reader tells where it stopped and what
+// would have fitted there, for messages to the person who wrote the text.
 #ifndef QV_ASN1_AVNDECODER_H
 #define QV_ASN1_AVNDECODER_H
 
@@ -19,6 +20,12 @@ namespace ASN1 {
 class AVNDecoder : public Visitor {
  public:
   explicit AVNDecoder(std::istream& is, CoderEnv* env = nullptr) : Visitor(env), input(is) {}
+
+  // After a failed reading: the offset in the input of the text that did
+  // not fit (-1 when the stream cannot tell offsets), and what would have
+  // fitted there, such as "a number for timeslot" or "slot or pdu".
+  std::streamoff stoppedAt() const { return stopped ? stopOffset : marked; }
+  std::string const& expected() const { return stopText; }
 
  protected:
   bool do_visit(Null& v) override;
@@ -44,12 +51,32 @@ class AVNDecoder : public Visitor {
 
  private:
   using Visitor::do_visit;
+  // A field name read by a SEQUENCE being read, where it stands, and the
+  // optional fields passed over while looking for it.
+  struct Name {
+    std::string word;
+    std::streamoff at;
+    std::vector<std::string> passed;
+  };
+
   int readField(SEQUENCE& v, int index, int optionalIndex);
-  bool closeEarly(SEQUENCE& v, int index);
+  bool closeEarly(SEQUENCE& v, int index, std::streamoff at);
+  // Skips blanks and remembers where the next text begins.
+  std::streamoff mark();
+  // Records the first (innermost) failure; false, for returning.
+  bool stopAt(std::streamoff at, std::string const& what);
+  bool stop(std::string const& what) { return stopAt(marked, what); }
+  // `what`, for the field or alternative being read if there is one.
+  std::string forField(std::string const& what) const;
 
   std::istream& input;
-  // The field name most recently read by each SEQUENCE being read.
-  std::vector<std::string> nameStack;
+  std::vector<Name> nameStack;
+  // The names of the fields and alternatives being read, outermost first.
+  std::vector<std::string> fieldPath;
+  std::streamoff marked = -1;
+  bool stopped = false;
+  std::streamoff stopOffset = -1;
+  std::string stopText;
 };
 
 template <class CharT, class Traits, class Value>

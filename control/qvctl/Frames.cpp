@@ -74,57 +74,115 @@ bool FrameReader::feed(const char* data, size_t n, std::vector<std::vector<char>
   return true;
 }
 
-bool ValueSplitter::feed(const char* data, size_t n, std::vector<std::string>& values) {
-  for (size_t i = 0; i < n; ++i) {
-    const char c = data[i];
-    const char prev = last_;
-    last_ = c;
-    switch (mode_) {
-      case DoubleQuoted:
-        current_ += c;
-        if (c == '"') mode_ = Text;
-        continue;
-      case SingleQuoted:
-        current_ += c;
-        if (c == '\'') mode_ = Text;
-        continue;
-      case Comment:
-        if (c == '\n') {
-          mode_ = Text;
-          if (depth_ > 0) current_ += c;
-        }
-        continue;
-      case Text:
-        break;
-    }
-    if (c == '-' && prev == '-') {
-      // The first '-' went into the value, or waited at the top level.
-      mode_ = Comment;
-      last_ = 0;
-      if (depth_ > 0 && !current_.empty() && current_.back() == '-') current_.pop_back();
-      continue;
-    }
-    if (depth_ == 0) {
-      if (prev == '-') {
-        error_ = std::string("-") + c;
-        return false;
-      }
-      if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '-') continue;
-      if (c != '{') {
-        error_ = std::string(1, c);
-        return false;
-      }
-    }
-    current_ += c;
-    if (c == '"') mode_ = DoubleQuoted;
-    if (c == '\'') mode_ = SingleQuoted;
-    if (c == '{') ++depth_;
-    if (c == '}' && --depth_ == 0) {
-      values.push_back(current_);
-      current_.clear();
+void position(const Piece& piece, size_t offset, unsigned& line, unsigned& column) {
+  line = piece.line;
+  column = piece.column;
+  for (size_t i = 0; i < offset && i < piece.text.size(); ++i) {
+    if (piece.text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
     }
   }
-  return true;
+}
+
+void ValueSplitter::feed(const char* data, size_t n, std::vector<Piece>& pieces) {
+  for (size_t i = 0; i < n; ++i) take(data[i], pieces);
+}
+
+bool ValueSplitter::finish(std::vector<Piece>& pieces) {
+  if (mode_ == Text && depth_ == 0 && last_ == '-') {
+    current_ = Piece{"-", dashLine_, dashColumn_, true};
+    mode_ = Stray;
+  }
+  if (mode_ == Stray) endStray(pieces);
+  return depth_ == 0;
+}
+
+void ValueSplitter::endStray(std::vector<Piece>& pieces) {
+  while (!current_.text.empty() && (current_.text.back() == ' ' || current_.text.back() == '\t' ||
+                                    current_.text.back() == '\r'))
+    current_.text.pop_back();
+  pieces.push_back(current_);
+  current_ = Piece();
+  mode_ = Text;
+}
+
+void ValueSplitter::take(char c, std::vector<Piece>& pieces) {
+  const unsigned line = line_, column = column_;
+  if (c == '\n') {
+    ++line_;
+    column_ = 1;
+  } else {
+    ++column_;
+  }
+  const char prev = last_;
+  last_ = c;
+  switch (mode_) {
+    case DoubleQuoted:
+      current_.text += c;
+      if (c == '"') mode_ = Text;
+      return;
+    case SingleQuoted:
+      current_.text += c;
+      if (c == '\'') mode_ = Text;
+      return;
+    case Comment:
+      if (c == '\n') {
+        mode_ = Text;
+        if (depth_ > 0) current_.text += c;
+      }
+      return;
+    case Stray:
+      if (c == '\n')
+        endStray(pieces);
+      else
+        current_.text += c;
+      return;
+    case Text:
+      break;
+  }
+  if (c == '-' && prev == '-') {
+    // The first '-' went into the value, or waited between values.
+    mode_ = Comment;
+    last_ = 0;
+    if (depth_ > 0 && !current_.text.empty() && current_.text.back() == '-') current_.text.pop_back();
+    return;
+  }
+  if (depth_ == 0) {
+    if (prev == '-') {
+      // The waiting '-' begins no comment: it and the rest of its line
+      // stand outside any value.
+      current_ = Piece{"-", dashLine_, dashColumn_, true};
+      mode_ = Stray;
+      if (c == '\n')
+        endStray(pieces);
+      else
+        current_.text += c;
+      return;
+    }
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return;
+    if (c == '-') {
+      dashLine_ = line;
+      dashColumn_ = column;
+      return;
+    }
+    if (c != '{') {
+      current_ = Piece{std::string(1, c), line, column, true};
+      mode_ = Stray;
+      return;
+    }
+    current_ = Piece{"", line, column, false};
+  }
+  current_.text += c;
+  if (c == '"') mode_ = DoubleQuoted;
+  if (c == '\'') mode_ = SingleQuoted;
+  if (c == '{') ++depth_;
+  if (c == '}' && --depth_ == 0) {
+    pieces.push_back(current_);
+    current_ = Piece();
+  }
 }
 
 }  // namespace qvctl

@@ -29,24 +29,47 @@ private:
   std::vector<char> buffer_;
 };
 
+// One piece of the input: a whole value, or text that stands outside any
+// value (from its first character to the end of its line), with the line
+// and column (from 1) where it begins.
+struct Piece {
+  std::string text;
+  unsigned line = 0;
+  unsigned column = 0;
+  bool stray = false;
+};
+
+// The line and column of the character `offset` into a piece's text.
+void position(const Piece& piece, size_t offset, unsigned& line, unsigned& column);
+
 // Cuts text into top-level braced values ("{ ... }"), wherever the chunks
 // end. Quoted strings ("..." and '...'H/B) and comments from "--" to the
-// end of the line are skipped while matching braces.
+// end of the line are skipped while matching braces; a comment's line end
+// is kept inside a value, so that lines and columns still count.
 class ValueSplitter {
 public:
-  // False when text other than blanks or comments stands between values.
-  bool feed(const char* data, size_t n, std::vector<std::string>& values);
-  // False when the input ended inside a value.
-  bool finish() const { return depth_ == 0 && current_.find_first_not_of(" \t\r\n") == std::string::npos; }
-  const std::string& error() const { return error_; }
+  // Appends the values and stray texts completed by this chunk, in order.
+  void feed(const char* data, size_t n, std::vector<Piece>& pieces);
+  // At the end of the input: appends a stray text of the last line; false
+  // when the input ended inside a value, which then is `open()`.
+  bool finish(std::vector<Piece>& pieces);
+  const Piece& open() const { return current_; }
 
 private:
-  enum Mode { Text, DoubleQuoted, SingleQuoted, Comment };
-  std::string current_;
+  enum Mode { Text, DoubleQuoted, SingleQuoted, Comment, Stray };
+  void take(char c, std::vector<Piece>& pieces);
+  void endStray(std::vector<Piece>& pieces);
+
+  Piece current_;
   int depth_ = 0;
   Mode mode_ = Text;
   char last_ = 0;
-  std::string error_;
+  unsigned line_ = 1;
+  unsigned column_ = 1;
+  // Where a '-' between values stands while it is not known whether it
+  // begins a comment.
+  unsigned dashLine_ = 0;
+  unsigned dashColumn_ = 0;
 };
 
 }  // namespace qvctl

@@ -4,13 +4,23 @@
 //                                standard input -> its aligned-PER bytes
 //   qvctl decode TYPE HEX        aligned-PER bytes -> the value in value
 //                                notation
-//   qvctl session [--host H] [--port P] [--wait MS]
+//   qvctl session [--host H] [--port P] [--wait MS] [--stay MS|forever]
 //                                sends each LGCP::Message read from standard
 //                                input in a TPKT frame and prints every
 //                                message the board sends, until the input
 //                                has ended and every message sent has had
 //                                its answer (at most MS milliseconds after
-//                                the end of the input)
+//                                the end of the input); with --stay, it
+//                                stays connected and goes on printing for
+//                                MS milliseconds more, or until interrupted
+//                                (SIGINT, SIGTERM), which ends a session at
+//                                any time
+//
+// A session's input that does not read as a message is reported with its
+// line and column and what was expected there. At a terminal the session
+// goes on with the next line; otherwise that text and everything after it
+// is not sent, and the session ends once what was sent before has had its
+// answers.
 //
 // TYPE is a full type name such as LGCP::Message. Errors are one line on
 // standard error and a non-zero exit: 2 for a wrong command line, 1 for
@@ -27,10 +37,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -46,7 +58,7 @@ namespace {
 const char kUsage[] =
     "usage: qvctl encode TYPE\n"
     "       qvctl decode TYPE HEX\n"
-    "       qvctl session [--host H] [--port P] [--wait MS]";
+    "       qvctl session [--host H] [--port P] [--wait MS] [--stay MS|forever]";
 
 int fail(const std::string& text) {
   std::cerr << "qvctl: " << text << std::endl;
@@ -164,76 +176,259 @@ bool sendAll(int fd, const std::vector<char>& frame) {
   return true;
 }
 
-int cmdSession(const std::string& host, const std::string& port, long waitMs) {
+// The word of `text` at `at`, for saying what the reader found there.
+std::string wordAt(const std::string& text, size_t at) {
+  if (at >= text.size()) return "the end of the value";
+  const std::string delimiters = ",{}:";
+  if (delimiters.find(text[at]) != std::string::npos) return text.substr(at, 1);
+  size_t end = at;
+  while (end < text.size() && delimiters.find(text[end]) == std::string::npos && text[end] != ' ' &&
+         text[end] != '\t' && text[end] != '\r' && text[end] != '\n')
+    ++end;
+  return text.substr(at, end - at);
+}
+
+std::string where(unsigned line, unsigned column) {
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+std::string where(const qvctl::Piece& piece, size_t offset) {
+  unsigned line, column;
+  qvctl::position(piece, offset, line, column);
+  return where(line, column);
+}
+
+// One piece of the input as a frame to send; false with the reason, which
+// says where in the input it lies.
+bool prepare(const qvctl::Piece& piece, std::vector<char>& frame, std::string& why) {
+  if (piece.stray) {
+    why = where(piece, 0) + ": text outside a value: " + piece.text;
+    return false;
+  }
+  LGCP::Message m;
+  std::istringstream is(piece.text);
+  ASN1::AVNDecoder reader(is);
+  if (!m.accept(reader)) {
+    const size_t at = reader.stoppedAt() < 0 ? piece.text.size() : static_cast<size_t>(reader.stoppedAt());
+    why = where(piece, at) + ": not an LGCP::Message: ";
+    if (!reader.expected().empty()) why += "expected " + reader.expected() + ", ";
+    why += "found " + wordAt(piece.text, at);
+    return false;
+  }
+  std::vector<char> bytes;
+  if (!encode(m, bytes)) {
+    why = where(piece, 0) + ": the message cannot be encoded: " + qvctl::oneLine(piece.text);
+    return false;
+  }
+  if (bytes.size() > qvctl::kMaxPayload) {
+    why = where(piece, 0) + ": the message is too long for one frame";
+    return false;
+  }
+  frame = qvctl::frame(bytes);
+  return true;
+}
+
+volatile sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) { interrupted = 1; }
+
+// SIGINT and SIGTERM end the session; they are taken only while waiting,
+// so that one arriving at any other moment still ends the wait at once.
+// A SIGINT the caller had ignored (a job started in the background) stays
+// ignored. The mask to wait with is `waitMask`.
+void catchInterrupts(sigset_t& waitMask) {
+  sigset_t both;
+  sigemptyset(&both);
+  sigaddset(&both, SIGINT);
+  sigaddset(&both, SIGTERM);
+  ::sigprocmask(SIG_BLOCK, &both, &waitMask);
+  sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGTERM);
+  struct sigaction act {};
+  act.sa_handler = onInterrupt;
+  sigemptyset(&act.sa_mask);
+  struct sigaction old {};
+  ::sigaction(SIGINT, &act, &old);
+  if (old.sa_handler == SIG_IGN) ::sigaction(SIGINT, &old, nullptr);
+  ::sigaction(SIGTERM, &act, nullptr);
+}
+
+// The daemon drops a controller from which no command came for two
+// minutes; a session that stays longer pings at half that period. Its
+// pings are the only messages in flight while it stays, so every answer
+// then is theirs, and not printed.
+const long kKeepAliveMs = 60000;
+
+std::vector<char> keepAliveFrame() {
+  LGCP::Message m;
+  std::vector<char> bytes;
+  readValue("{ pdu command : ping : NULL }", m);
+  encode(m, bytes);
+  return qvctl::frame(bytes);
+}
+
+struct SessionOptions {
+  std::string host = "127.0.0.1";
+  std::string port = "20001";
+  long waitMs = 5000;
+  long stayMs = 0;  // -1: until interrupted
+};
+
+// One connection to the board, fed from standard input.
+class Session {
+public:
+  Session(int fd, const SessionOptions& o) : fd_(fd), o_(o), interactive_(::isatty(0) == 1) {}
+
+  // The exit code.
+  int run(const sigset_t& waitMask) {
+    for (;;) {
+      timespec ts{};
+      timespec* timeout = &ts;
+      int code = next(ts, timeout);
+      if (code >= 0) return code;
+      pollfd p[2] = {{fd_, POLLIN, 0}, {0, POLLIN, 0}};
+      const int r = ::ppoll(p, inputDone_ ? 1 : 2, timeout, &waitMask);
+      if (r < 0 && errno != EINTR) return fail(std::string("poll: ") + std::strerror(errno));
+      if (r <= 0) continue;
+      if (p[0].revents && (code = fromBoard()) >= 0) return code;
+      if (!inputDone_ && p[1].revents && (code = fromInput()) >= 0) return code;
+    }
+  }
+
+private:
+  // The exit code when the session is over, else -1 and how long to wait
+  // (no time-out: null).
+  int next(timespec& ts, timespec*& timeout) {
+    const long now = nowMs();
+    long left = -1;
+    if (interrupted) return answers_ < sent_ ? unanswered() : done();
+    if (!inputDone_) {
+      timeout = nullptr;
+      return -1;
+    }
+    if (answers_ < sent_) {
+      left = inputEnd_ + o_.waitMs - now;
+      if (left <= 0) return unanswered();
+    } else {
+      // What was refused without a terminal ended the session early: it
+      // does not stay.
+      if (o_.stayMs == 0 || (refused_ && !interactive_)) return done();
+      if (stayEnd_ == 0) stayEnd_ = now + o_.stayMs;
+      if (o_.stayMs > 0 && stayEnd_ <= now) return done();
+      if (now - lastSent_ >= kKeepAliveMs) {
+        if (!sendAll(fd_, ping_)) return fail(std::string("sending: ") + std::strerror(errno));
+        lastSent_ = now;
+        ++keepAlives_;
+      }
+      left = lastSent_ + kKeepAliveMs - now;
+      if (o_.stayMs > 0) left = std::min(left, stayEnd_ - now);
+    }
+    ts.tv_sec = left / 1000;
+    ts.tv_nsec = left % 1000 * 1000000;
+    return -1;
+  }
+
+  int done() const { return refused_ ? 1 : 0; }
+  int unanswered() const {
+    return fail("no answer to " + std::to_string(sent_ - answers_) + " of " + std::to_string(sent_) + " message(s)");
+  }
+
+  // Prints what the board sent; the exit code when the session cannot go
+  // on, else -1.
+  int fromBoard() {
+    char buf[4096];
+    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    if (n < 0 && errno == EINTR) return -1;
+    if (n <= 0) return fail("the board closed the connection");
+    std::vector<std::vector<char>> payloads;
+    if (!frames_.feed(buf, static_cast<size_t>(n), payloads))
+      return fail("a bad TPKT frame from the board");
+    for (const auto& payload : payloads) {
+      LGCP::Message m;
+      if (!decode(payload, m))
+        return fail("a message from the board does not decode: " + qvctl::hex(payload));
+      const bool answer = m.get_pdu().response_isSelected();
+      if (answer && keepAlives_ > 0 && inputDone_ && answers_ >= sent_) {
+        --keepAlives_;
+        continue;
+      }
+      std::string text;
+      if (!print(m, text))
+        return fail("a message from the board cannot be printed: " + qvctl::hex(payload));
+      std::cout << text << std::flush;
+      if (answer) ++answers_;
+    }
+    return -1;
+  }
+
+  // Sends what the input holds; the exit code when the session cannot go
+  // on, else -1.
+  int fromInput() {
+    char buf[4096];
+    ssize_t n = ::read(0, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) return -1;
+    if (n < 0) return fail(std::string("reading the input: ") + std::strerror(errno));
+    std::vector<qvctl::Piece> pieces;
+    bool open = false;
+    if (n == 0) {
+      open = !input_.finish(pieces);
+      endInput();
+    } else {
+      input_.feed(buf, static_cast<size_t>(n), pieces);
+    }
+    for (const qvctl::Piece& piece : pieces) {
+      std::vector<char> frame;
+      std::string why;
+      if (!prepare(piece, frame, why)) {
+        fail(why);
+        ++refused_;
+        if (interactive_) continue;
+        endInput();
+        break;
+      }
+      if (!sendAll(fd_, frame)) return fail(std::string("sending: ") + std::strerror(errno));
+      lastSent_ = nowMs();
+      ++sent_;
+    }
+    if (open) {
+      fail("the input ends inside the value that begins at " + where(input_.open().line, input_.open().column));
+      ++refused_;
+    }
+    return -1;
+  }
+
+  void endInput() {
+    inputDone_ = true;
+    inputEnd_ = nowMs();
+  }
+
+  const int fd_;
+  const SessionOptions o_;
+  const bool interactive_;
+  const std::vector<char> ping_ = keepAliveFrame();
+  qvctl::ValueSplitter input_;
+  qvctl::FrameReader frames_;
+  bool inputDone_ = false;
+  long inputEnd_ = 0;
+  long stayEnd_ = 0;
+  long lastSent_ = nowMs();
+  unsigned keepAlives_ = 0;
+  unsigned sent_ = 0;
+  unsigned answers_ = 0;
+  unsigned refused_ = 0;
+};
+
+int cmdSession(const SessionOptions& o) {
   std::string error;
-  const int fd = connectTo(host, port, error);
+  const int fd = connectTo(o.host, o.port, error);
   if (fd < 0) return fail(error);
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-
-  qvctl::ValueSplitter input;
-  qvctl::FrameReader frames;
-  bool inputDone = false;
-  long inputEnd = 0;
-  unsigned sent = 0;
-  unsigned answers = 0;
-  for (;;) {
-    if (inputDone && answers >= sent) return 0;
-    pollfd p[2] = {{fd, POLLIN, 0}, {0, static_cast<short>(inputDone ? 0 : POLLIN), 0}};
-    int timeout = -1;
-    if (inputDone) {
-      const long left = inputEnd + waitMs - nowMs();
-      if (left <= 0) return fail("no answer to " + std::to_string(sent - answers) + " of " + std::to_string(sent) +
-                                 " message(s)");
-      timeout = static_cast<int>(left);
-    }
-    const int r = ::poll(p, inputDone ? 1 : 2, timeout);
-    if (r < 0 && errno != EINTR) return fail(std::string("poll: ") + std::strerror(errno));
-    if (r <= 0) continue;
-
-    if (p[0].revents) {
-      char buf[4096];
-      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return fail("the board closed the connection");
-      std::vector<std::vector<char>> payloads;
-      if (!frames.feed(buf, static_cast<size_t>(n), payloads)) return fail("a bad TPKT frame from the board");
-      for (const auto& payload : payloads) {
-        LGCP::Message m;
-        if (!decode(payload, m)) return fail("a message from the board does not decode: " + qvctl::hex(payload));
-        std::string text;
-        if (!print(m, text)) return fail("a message from the board cannot be printed: " + qvctl::hex(payload));
-        std::cout << text << std::flush;
-        if (m.get_pdu().response_isSelected()) ++answers;
-      }
-    }
-
-    if (!inputDone && p[1].revents) {
-      char buf[4096];
-      ssize_t n = ::read(0, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return fail(std::string("reading the input: ") + std::strerror(errno));
-      std::vector<std::string> texts;
-      if (n == 0) {
-        inputDone = true;
-        inputEnd = nowMs();
-        if (!input.finish()) return fail("the input ends inside a value");
-      } else if (!input.feed(buf, static_cast<size_t>(n), texts)) {
-        return fail("the input holds text outside a value: " + input.error());
-      }
-      for (const std::string& text : texts) {
-        LGCP::Message m;
-        if (!readValue(text, m)) return fail("not an LGCP::Message: " + qvctl::oneLine(text));
-        std::vector<char> bytes;
-        if (!encode(m, bytes)) return fail("the message cannot be encoded: " + qvctl::oneLine(text));
-        if (bytes.size() > qvctl::kMaxPayload) return fail("the message is too long for one frame");
-        if (!sendAll(fd, qvctl::frame(bytes))) return fail(std::string("sending: ") + std::strerror(errno));
-        ++sent;
-      }
-    }
-  }
+  sigset_t waitMask;
+  catchInterrupts(waitMask);
+  return Session(fd, o).run(waitMask);
 }
 
 }  // namespace
@@ -253,30 +448,32 @@ int main(int argc, char* argv[]) {
     return cmdDecode(args[1], hexText);
   }
   if (cmd == "session") {
-    std::string host = "127.0.0.1";
-    std::string port = "20001";
-    long waitMs = 5000;
+    SessionOptions o;
     for (size_t i = 1; i < args.size(); ++i) {
       const std::string& a = args[i];
-      if ((a == "--host" || a == "--port" || a == "--wait") && i + 1 < args.size()) {
+      if ((a == "--host" || a == "--port" || a == "--wait" || a == "--stay") && i + 1 < args.size()) {
         const std::string& v = args[++i];
         if (a == "--host") {
-          host = v;
+          o.host = v;
+        } else if (a == "--stay" && v == "forever") {
+          o.stayMs = -1;
         } else {
           char* end = nullptr;
           const long n = std::strtol(v.c_str(), &end, 10);
           if (v.empty() || *end || n < 0 || (a == "--port" && (n < 1 || n > 65535)))
             return usage("bad number for " + a + ": " + v);
           if (a == "--port")
-            port = v;
+            o.port = v;
+          else if (a == "--wait")
+            o.waitMs = n;
           else
-            waitMs = n;
+            o.stayMs = n;
         }
       } else {
         return usage("unknown option " + a);
       }
     }
-    return cmdSession(host, port, waitMs);
+    return cmdSession(o);
   }
   return usage("unknown command " + cmd);
 }

@@ -1,11 +1,14 @@
 #pragma once
 // The controller client qvctl as the tests run it: once with a whole input
 // (encode, decode, a session that ends with its input), or as a session
-// kept open, fed and read while the test looks at the board in between.
+// kept open, fed and read while the test looks at the board in between,
+// its input a pipe or a terminal.
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -101,28 +104,50 @@ inline bool listening(int port) {
   return false;
 }
 
-// One "qvctl session" whose input the test writes as it goes.
+// One "qvctl session" whose input the test writes as it goes: through a
+// pipe, or as a person typing at a terminal (a pseudo-terminal without
+// echo, whose lines reach the client one by one).
 class QvctlSession {
 public:
-  explicit QvctlSession(int port) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-    const std::string path = qvctlPath(), p = std::to_string(port);
+  explicit QvctlSession(int port, const std::vector<std::string>& extra = {}, bool terminal = false)
+      : terminal_(terminal) {
+    int in[2], out[2], err[2];
+    if (terminal) {
+      if (::openpty(&in[1], &in[0], nullptr, nullptr, nullptr) != 0) return;
+      termios t;
+      ::tcgetattr(in[0], &t);
+      t.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      ::tcsetattr(in[0], TCSANOW, &t);
+      ::fcntl(in[0], F_SETFD, FD_CLOEXEC);
+      ::fcntl(in[1], F_SETFD, FD_CLOEXEC);
+    } else if (::pipe2(in, O_CLOEXEC) != 0) {
+      return;
+    }
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
+    std::vector<std::string> argv{qvctlPath(), "session", "--port", std::to_string(port), "--wait", "3000"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    std::vector<char*> cargv;
+    for (std::string& a : argv) cargv.push_back(&a[0]);
+    cargv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(in[0], 0);
       ::dup2(out[1], 1);
-      ::execl(path.c_str(), path.c_str(), "session", "--port", p.c_str(), "--wait", "3000", (char*)nullptr);
+      ::dup2(err[1], 2);
+      ::execv(cargv[0], cargv.data());
       ::_exit(127);
     }
     ::close(in[0]);
     ::close(out[1]);
+    ::close(err[1]);
     in_ = in[1];
     out_ = out[0];
+    err_ = err[0];
   }
   ~QvctlSession() {
     finish();
     if (out_ >= 0) ::close(out_);
+    if (err_ >= 0) ::close(err_);
   }
   QvctlSession(const QvctlSession&) = delete;
   QvctlSession& operator=(const QvctlSession&) = delete;
@@ -160,21 +185,52 @@ public:
       }
     }
   }
-  // Ends the input: the client leaves once every message was answered.
-  // Its exit code.
-  int finish() {
-    if (in_ >= 0) ::close(in_);
+  // Ends the input (a pipe's close, or end-of-file typed at the terminal).
+  void endInput() {
+    if (in_ < 0) return;
+    if (terminal_) {
+      const ssize_t n = ::write(in_, "\x04", 1);
+      (void)n;
+      return;
+    }
+    ::close(in_);
     in_ = -1;
+  }
+  // Ends the input: the client leaves once every message was answered
+  // (and its stay is over). Its exit code.
+  int finish() {
+    endInput();
+    return exitCode();
+  }
+  // Interrupts the client as Ctrl-C does. Its exit code.
+  int interrupt() {
+    if (pid_ > 0) ::kill(pid_, SIGINT);
+    return exitCode();
+  }
+  // What the client wrote on its standard error until it ended.
+  std::string errors() {
+    std::string text;
+    char buf[4096];
+    ssize_t r;
+    while (err_ >= 0 && pid_ < 0 && (r = ::read(err_, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(r));
+    return text;
+  }
+
+private:
+  int exitCode() {
     if (pid_ <= 0) return -1;
     int st = 0;
     ::waitpid(pid_, &st, 0);
     pid_ = -1;
+    if (in_ >= 0) ::close(in_);
+    in_ = -1;
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   }
 
-private:
+  bool terminal_ = false;
   pid_t pid_ = -1;
   int in_ = -1;
+  int err_ = -1;
   int out_ = -1;
   std::string text_;
   bool eof_ = false;

@@ -123,22 +123,80 @@ TEST_F(DaemonTest, OneControllerAtATimeAndTheNextAfterAClose) {
   EXPECT_EQ(messages(r.out), (std::vector<std::string>{kPowerUnknownText, "{ seq 9, pdu response : success : NULL }"}));
 }
 
-TEST_F(DaemonTest, TheClientSaysWhatWentWrong) {
-  ToolRun r = session("{ seq 1, pdu command : no-such-thing : NULL }\n");
+// Without a terminal the first text that does not read ends the session:
+// it and what follows are not sent, what was sent before is answered.
+TEST_F(DaemonTest, TheClientSaysWhatWentWrongAndWhere) {
+  ToolRun r = session(
+      "{ seq 1, pdu command : ping : NULL }\n"
+      "{ seq 2,\n  pdu command : no-such-thing : NULL }\n"
+      "{ seq 3, pdu command : ping : NULL }\n");
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "qvctl: not an LGCP::Message: { seq 1, pdu command : no-such-thing : NULL }\n");
-  r = session("{ seq 1, pdu command : ping : NULL ");
+  EXPECT_EQ(r.err,
+            "qvctl: line 3, column 17: not an LGCP::Message: expected query, testBpc, connect, disconnect, create, "
+            "destroy, activate, deactivate, userData, ioctl, trunkCfg, clockCfg, ping, display or protoLemz for "
+            "command, found no-such-thing\n");
+  EXPECT_EQ(messages(r.out), (std::vector<std::string>{kPowerUnknownText, "{ seq 1, pdu response : success : NULL }"}));
+  r = session("{ seq 1,\n  slot 4 -- a comment\n  pdu command : ping : NULL }");
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "qvctl: the input ends inside a value\n");
+  EXPECT_EQ(r.err, "qvctl: line 3, column 3: not an LGCP::Message: expected ',' or '}' after slot, found pdu\n");
+  r = session("{ seq 1, slot 1024, pdu command : ping : NULL }");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "qvctl: line 1, column 1: the message cannot be encoded: { seq 1, slot 1024, pdu command : ping : NULL }\n");
+  r = session("\n  { seq 1, pdu command : ping : NULL ");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "qvctl: the input ends inside the value that begins at line 2, column 3\n");
   r = session("ping\n");
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "qvctl: the input holds text outside a value: p\n");
+  EXPECT_EQ(r.err, "qvctl: line 1, column 1: text outside a value: ping\n");
   // Nothing listens there any more.
   daemon->signal(SIGTERM);
   daemon->wait();
   r = session("");
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "qvctl: cannot connect to 127.0.0.1:" + std::to_string(port) + ": Connection refused\n");
+}
+
+// At a terminal the person typing is told the same and goes on: the next
+// line is read and sent. End-of-file typed there ends the session, whose
+// exit code still says that something was refused.
+TEST_F(DaemonTest, AtATerminalTheSessionGoesOnAfterALineThatDoesNotRead) {
+  QvctlSession s(port, {}, true);
+  EXPECT_EQ(s.send("{ seq 1, pdu command : ping : NULL }\n"),
+            (std::vector<std::string>{kPowerUnknownText, "{ seq 1, pdu response : success : NULL }"}));
+  EXPECT_EQ(s.send("{ seq 2, pdu command : pnig : NULL }\n"
+                   "ping\n"
+                   "{ seq 3, slot 4,\n"
+                   "  pdu command : ping : NULL }\n"),
+            (std::vector<std::string>{"{ seq 3, slot 4, pdu response : success : NULL }"}));
+  EXPECT_EQ(s.finish(), 1);
+  EXPECT_EQ(s.errors(),
+            "qvctl: line 2, column 24: not an LGCP::Message: expected query, testBpc, connect, disconnect, create, "
+            "destroy, activate, deactivate, userData, ioctl, trunkCfg, clockCfg, ping, display or protoLemz for "
+            "command, found pnig\n"
+            "qvctl: line 3, column 1: text outside a value: ping\n");
+}
+
+// A session asked to stay goes on printing what the board sends after its
+// last answer and the end of its input: here the resources report that a
+// SIGHUP to the daemon sends, asked for only then. Interrupted, it leaves
+// at once; a stay of a given time ends on its own.
+TEST_F(DaemonTest, AStayingSessionPrintsWhatComesAfterItsLastAnswer) {
+  QvctlSession s(port, {"--stay", "forever"});
+  EXPECT_EQ(s.send("{ seq 1, pdu command : ping : NULL }\n"),
+            (std::vector<std::string>{kPowerUnknownText, "{ seq 1, pdu response : success : NULL }"}));
+  s.endInput();
+  daemon->signal(SIGHUP);
+  const std::vector<std::string> got = s.read(0, "pdu signal : query");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].rfind("{ pdu signal : query : {", 0), 0u) << got[0];
+  EXPECT_EQ(s.interrupt(), 0);
+  EXPECT_EQ(s.errors(), "");
+  EXPECT_TRUE(daemon->waitErr("closed.\n"));
+
+  QvctlSession t(port, {"--stay", "200"});
+  EXPECT_EQ(t.send("{ seq 1, pdu command : ping : NULL }\n").size(), 2u);
+  EXPECT_EQ(t.finish(), 0);
+  EXPECT_EQ(t.errors(), "");
 }
 
 // The codec faces of the client, checked against bytes worked out by hand

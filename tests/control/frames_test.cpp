@@ -8,14 +8,17 @@ using namespace qvctl;
 
 namespace {
 
+// The pieces as "line:column text", strays marked with a '!'.
 std::vector<std::string> split(const std::string& text, size_t chunk, bool* ok = nullptr) {
   ValueSplitter s;
-  std::vector<std::string> values;
-  bool good = true;
-  for (size_t at = 0; at < text.size() && good; at += chunk)
-    good = s.feed(text.data() + at, std::min(chunk, text.size() - at), values);
-  if (ok) *ok = good && s.finish();
-  return values;
+  std::vector<Piece> pieces;
+  for (size_t at = 0; at < text.size(); at += chunk) s.feed(text.data() + at, std::min(chunk, text.size() - at), pieces);
+  const bool closed = s.finish(pieces);
+  if (ok) *ok = closed;
+  std::vector<std::string> out;
+  for (const Piece& p : pieces)
+    out.push_back(std::to_string(p.line) + ":" + std::to_string(p.column) + (p.stray ? " !" : " ") + p.text);
+  return out;
 }
 
 }  // namespace
@@ -23,27 +26,41 @@ std::vector<std::string> split(const std::string& text, size_t chunk, bool* ok =
 TEST(QvctlInput, ValuesAreCutAtTheirClosingBraceInAnyChunking) {
   const std::string text =
       "-- two messages\n{ seq 1, pdu command : userData : '7B7D'H } --- {not a value}\n"
-      "{ a \"} {\" , b { c } }\n";
+      "  { a \"} {\" , -- b\n b { c } }\n";
   for (size_t chunk : {1u, 2u, 3u, 7u, 1000u}) {
     bool ok = false;
     auto v = split(text, chunk, &ok);
     EXPECT_TRUE(ok) << chunk;
-    ASSERT_EQ(v.size(), 2u) << chunk;
-    EXPECT_EQ(v[0], "{ seq 1, pdu command : userData : '7B7D'H }");
-    EXPECT_EQ(v[1], "{ a \"} {\" , b { c } }");
+    EXPECT_EQ(v, (std::vector<std::string>{"2:1 { seq 1, pdu command : userData : '7B7D'H }",
+                                           "3:3 { a \"} {\" , \n b { c } }"}))
+        << chunk;
   }
 }
 
-TEST(QvctlInput, TextOutsideAValueOrAnOpenValueIsAnError) {
-  bool ok = true;
-  split("{ a } b", 100, &ok);
-  EXPECT_FALSE(ok);
-  split("{ a { b }", 100, &ok);
-  EXPECT_FALSE(ok);
-  split("- { a }", 100, &ok);
-  EXPECT_FALSE(ok);
+// Text outside a value is a piece of its own up to the end of its line, in
+// its place among the values; the reading goes on after it.
+TEST(QvctlInput, TextOutsideAValueIsAPieceOfItsLine) {
+  bool ok = false;
+  EXPECT_EQ(split("{ a } b c \n{ d }\n - { e }\n-", 100, &ok),
+            (std::vector<std::string>{"1:1 { a }", "1:7 !b c", "2:1 { d }", "3:2 !- { e }", "4:1 !-"}));
+  EXPECT_TRUE(ok);
   EXPECT_TRUE(split("", 10, &ok).empty());
   EXPECT_TRUE(ok);
+  ValueSplitter s;
+  std::vector<Piece> pieces;
+  s.feed("{ a }\n  { b {", 13, pieces);
+  EXPECT_FALSE(s.finish(pieces));
+  EXPECT_EQ(pieces.size(), 1u);
+  EXPECT_EQ(s.open().line, 2u);
+  EXPECT_EQ(s.open().column, 3u);
+
+  // Where an offset into a piece lies in the input.
+  unsigned line = 0, column = 0;
+  const Piece p{"{ a,\n  b }", 4, 6, false};
+  position(p, 2, line, column);
+  EXPECT_EQ(std::to_string(line) + ":" + std::to_string(column), "4:8");
+  position(p, 7, line, column);
+  EXPECT_EQ(std::to_string(line) + ":" + std::to_string(column), "5:3");
 }
 
 TEST(QvctlFrames, FramesAreReassembledAndBadHeadersRefused) {
