@@ -14,7 +14,10 @@
 //                                stays connected and goes on printing for
 //                                MS milliseconds more, or until interrupted
 //                                (SIGINT, SIGTERM), which ends a session at
-//                                any time
+//                                any time; a session that has sent no
+//                                command for a minute pings, so that the
+//                                board keeps the link, and does not print
+//                                the answer
 //
 // A session's input that does not read as a message is reported with its
 // line and column and what was expected there. At a terminal the session
@@ -39,7 +42,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -159,10 +162,12 @@ int connectTo(const std::string& host, const std::string& port, std::string& err
   return fd;
 }
 
+// On the monotonic clock, so that a step of the wall clock neither holds
+// back a keep-alive nor cuts a wait short.
 long nowMs() {
-  timeval tv;
-  ::gettimeofday(&tv, nullptr);
-  return tv.tv_sec * 1000L + tv.tv_usec / 1000;
+  timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000;
 }
 
 bool sendAll(int fd, const std::vector<char>& frame) {
@@ -198,9 +203,9 @@ std::string where(const qvctl::Piece& piece, size_t offset) {
   return where(line, column);
 }
 
-// One piece of the input as a frame to send; false with the reason, which
-// says where in the input it lies.
-bool prepare(const qvctl::Piece& piece, std::vector<char>& frame, std::string& why) {
+// One piece of the input as a frame to send, and whether it is a command;
+// false with the reason, which says where in the input it lies.
+bool prepare(const qvctl::Piece& piece, std::vector<char>& frame, bool& command, std::string& why) {
   if (piece.stray) {
     why = where(piece, 0) + ": text outside a value: " + piece.text;
     return false;
@@ -225,6 +230,7 @@ bool prepare(const qvctl::Piece& piece, std::vector<char>& frame, std::string& w
     return false;
   }
   frame = qvctl::frame(bytes);
+  command = m.get_pdu().command_isSelected();
   return true;
 }
 
@@ -254,11 +260,26 @@ void catchInterrupts(sigset_t& waitMask) {
 }
 
 // The daemon drops a controller from which no command came for two
-// minutes; a session that stays longer pings at half that period. Its
-// pings are the only messages in flight while it stays, so every answer
-// then is theirs, and not printed.
+// minutes, so a session that has sent none for half that period pings,
+// whatever it waits for: a person at a terminal, a pipe that pauses, the
+// answers, a stay.
 const long kKeepAliveMs = 60000;
 
+// The period; tests, which cannot wait a minute, set a shorter one in
+// QVCTL_KEEPALIVE_MS.
+long keepAlivePeriod() {
+  const char* text = std::getenv("QVCTL_KEEPALIVE_MS");
+  if (!text || !*text) return kKeepAliveMs;
+  char* end = nullptr;
+  const long ms = std::strtol(text, &end, 10);
+  return *end || ms <= 0 ? kKeepAliveMs : ms;
+}
+
+// The keep-alive has neither seq nor slot, so its answer is a success
+// without either; one of those while a keep-alive is unanswered is taken
+// as its answer. A message of the session's own without seq or slot may
+// get the same answer first; the one printed for it then reads the same,
+// and the session still ends only once both have come.
 std::vector<char> keepAliveFrame() {
   LGCP::Message m;
   std::vector<char> bytes;
@@ -267,11 +288,17 @@ std::vector<char> keepAliveFrame() {
   return qvctl::frame(bytes);
 }
 
+bool answersKeepAlive(const LGCP::Message& m) {
+  return !m.seq_isPresent() && !m.slot_isPresent() && m.get_pdu().response_isSelected() &&
+         m.get_pdu().get_response().success_isSelected();
+}
+
 struct SessionOptions {
   std::string host = "127.0.0.1";
   std::string port = "20001";
   long waitMs = 5000;
   long stayMs = 0;  // -1: until interrupted
+  long keepAliveMs = kKeepAliveMs;
 };
 
 // One connection to the board, fed from standard input.
@@ -282,12 +309,11 @@ public:
   // The exit code.
   int run(const sigset_t& waitMask) {
     for (;;) {
-      timespec ts{};
-      timespec* timeout = &ts;
-      int code = next(ts, timeout);
+      timespec timeout{};
+      int code = next(timeout);
       if (code >= 0) return code;
       pollfd p[2] = {{fd_, POLLIN, 0}, {0, POLLIN, 0}};
-      const int r = ::ppoll(p, inputDone_ ? 1 : 2, timeout, &waitMask);
+      const int r = ::ppoll(p, inputDone_ ? 1 : 2, &timeout, &waitMask);
       if (r < 0 && errno != EINTR) return fail(std::string("poll: ") + std::strerror(errno));
       if (r <= 0) continue;
       if (p[0].revents && (code = fromBoard()) >= 0) return code;
@@ -296,17 +322,14 @@ public:
   }
 
 private:
-  // The exit code when the session is over, else -1 and how long to wait
-  // (no time-out: null).
-  int next(timespec& ts, timespec*& timeout) {
+  // The exit code when the session is over, else -1 and how long to wait.
+  int next(timespec& ts) {
     const long now = nowMs();
     long left = -1;
     if (interrupted) return answers_ < sent_ ? unanswered() : done();
     if (!inputDone_) {
-      timeout = nullptr;
-      return -1;
-    }
-    if (answers_ < sent_) {
+      // Only the keep-alive bounds the wait.
+    } else if (answers_ < sent_) {
       left = inputEnd_ + o_.waitMs - now;
       if (left <= 0) return unanswered();
     } else {
@@ -315,14 +338,15 @@ private:
       if (o_.stayMs == 0 || (refused_ && !interactive_)) return done();
       if (stayEnd_ == 0) stayEnd_ = now + o_.stayMs;
       if (o_.stayMs > 0 && stayEnd_ <= now) return done();
-      if (now - lastSent_ >= kKeepAliveMs) {
-        if (!sendAll(fd_, ping_)) return fail(std::string("sending: ") + std::strerror(errno));
-        lastSent_ = now;
-        ++keepAlives_;
-      }
-      left = lastSent_ + kKeepAliveMs - now;
-      if (o_.stayMs > 0) left = std::min(left, stayEnd_ - now);
+      if (o_.stayMs > 0) left = stayEnd_ - now;
     }
+    if (now - lastCommand_ >= o_.keepAliveMs) {
+      if (!sendAll(fd_, ping_)) return fail(std::string("sending: ") + std::strerror(errno));
+      lastCommand_ = now;
+      ++keepAlives_;
+    }
+    const long ping = lastCommand_ + o_.keepAliveMs - now;
+    left = left < 0 ? ping : std::min(left, ping);
     ts.tv_sec = left / 1000;
     ts.tv_nsec = left % 1000 * 1000000;
     return -1;
@@ -348,7 +372,7 @@ private:
       if (!decode(payload, m))
         return fail("a message from the board does not decode: " + qvctl::hex(payload));
       const bool answer = m.get_pdu().response_isSelected();
-      if (answer && keepAlives_ > 0 && inputDone_ && answers_ >= sent_) {
+      if (keepAlives_ > 0 && answersKeepAlive(m)) {
         --keepAlives_;
         continue;
       }
@@ -378,8 +402,9 @@ private:
     }
     for (const qvctl::Piece& piece : pieces) {
       std::vector<char> frame;
+      bool command = false;
       std::string why;
-      if (!prepare(piece, frame, why)) {
+      if (!prepare(piece, frame, command, why)) {
         fail(why);
         ++refused_;
         if (interactive_) continue;
@@ -387,7 +412,8 @@ private:
         break;
       }
       if (!sendAll(fd_, frame)) return fail(std::string("sending: ") + std::strerror(errno));
-      lastSent_ = nowMs();
+      // Only a command keeps the daemon's heartbeat from running out.
+      if (command) lastCommand_ = nowMs();
       ++sent_;
     }
     if (open) {
@@ -411,7 +437,7 @@ private:
   bool inputDone_ = false;
   long inputEnd_ = 0;
   long stayEnd_ = 0;
-  long lastSent_ = nowMs();
+  long lastCommand_ = nowMs();
   unsigned keepAlives_ = 0;
   unsigned sent_ = 0;
   unsigned answers_ = 0;
@@ -449,6 +475,7 @@ int main(int argc, char* argv[]) {
   }
   if (cmd == "session") {
     SessionOptions o;
+    o.keepAliveMs = keepAlivePeriod();
     for (size_t i = 1; i < args.size(); ++i) {
       const std::string& a = args[i];
       if ((a == "--host" || a == "--port" || a == "--wait" || a == "--stay") && i + 1 < args.size()) {

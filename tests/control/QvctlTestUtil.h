@@ -3,10 +3,13 @@
 // (encode, decode, a session that ends with its input), or as a session
 // kept open, fed and read while the test looks at the board in between,
 // its input a pipe or a terminal.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -104,12 +107,31 @@ inline bool listening(int port) {
   return false;
 }
 
+// A loopback listener for a test that stands in for the daemon; its port
+// is in `port`.
+inline int listenLoopback(int& port) {
+  const int l = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(l, 1) != 0 ||
+      ::getsockname(l, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    ::close(l);
+    return -1;
+  }
+  port = ntohs(a.sin_port);
+  return l;
+}
+
 // One "qvctl session" whose input the test writes as it goes: through a
 // pipe, or as a person typing at a terminal (a pseudo-terminal without
-// echo, whose lines reach the client one by one).
+// echo, whose lines reach the client one by one). `env` ("NAME=value")
+// is added to the client's environment.
 class QvctlSession {
 public:
-  explicit QvctlSession(int port, const std::vector<std::string>& extra = {}, bool terminal = false)
+  explicit QvctlSession(int port, const std::vector<std::string>& extra = {}, bool terminal = false,
+                        const std::vector<std::string>& env = {})
       : terminal_(terminal) {
     int in[2], out[2], err[2];
     if (terminal) {
@@ -129,12 +151,17 @@ public:
     std::vector<char*> cargv;
     for (std::string& a : argv) cargv.push_back(&a[0]);
     cargv.push_back(nullptr);
+    std::vector<std::string> envText(env);
+    for (char** e = environ; *e; ++e) envText.push_back(*e);
+    std::vector<char*> cenv;
+    for (std::string& e : envText) cenv.push_back(&e[0]);
+    cenv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(in[0], 0);
       ::dup2(out[1], 1);
       ::dup2(err[1], 2);
-      ::execv(cargv[0], cargv.data());
+      ::execve(cargv[0], cargv.data(), cenv.data());
       ::_exit(127);
     }
     ::close(in[0]);

@@ -199,6 +199,58 @@ TEST_F(DaemonTest, AStayingSessionPrintsWhatComesAfterItsLastAnswer) {
   EXPECT_EQ(t.errors(), "");
 }
 
+// A session keeps its link whenever it has sent no command for the
+// keep-alive period, also while its input is still open (a pause at a
+// terminal, a pipe that waits): the daemon drops a controller silent for
+// twice that. Here a stand-in for the daemon watches the gaps, the period
+// shortened for the test. The pings' answers are neither printed nor
+// taken for the answer that a message of the session's own still waits
+// for, which alone decides when the session ends.
+TEST(Qvctl, ASilentSessionKeepsItsLinkWhileItsInputIsOpen) {
+  const int period = 150, allowance = 2 * period + 700;
+  int port = 0;
+  const int listener = listenLoopback(port);
+  ASSERT_GE(listener, 0);
+  QvctlSession s(port, {}, false, {"QVCTL_KEEPALIVE_MS=" + std::to_string(period)});
+  pollfd connecting{listener, POLLIN, 0};
+  ASSERT_EQ(::poll(&connecting, 1, 5000), 1);
+  Peer board(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+  ::close(listener);
+  s.send("{ seq 1, pdu command : ping : NULL }\n", 0);
+  EXPECT_EQ(hex(board.recv(8)), "03 00 00 08 80 01 01 18");
+
+  // No seq, no slot (00), command (00), no extension (0), ping 12 (1100):
+  // 0000 0110 0; its answer success without seq or slot: 00 01 0.
+  const std::string ping = "03 00 00 06 06 00";
+  const Bytes pingAnswer = {0x03, 0x00, 0x00, 0x05, 0x10};
+  auto pingsWithin = [&](int ms) {
+    unsigned pings = 0;
+    const unsigned end = now_ms() + static_cast<unsigned>(ms);
+    while (static_cast<int>(end - now_ms()) > 0) {
+      const Bytes got = board.recv(6, allowance);
+      if (got.empty()) break;
+      for (size_t at = 0; at < got.size(); at += 6) {
+        EXPECT_EQ(hex(Bytes(got.begin() + at, got.begin() + std::min(at + 6, got.size()))), ping);
+        EXPECT_TRUE(board.send(pingAnswer));
+        ++pings;
+      }
+    }
+    return pings;
+  };
+  unsigned pings = pingsWithin(10 * period);
+  EXPECT_GE(pings, 4u);
+  EXPECT_LE(pings, 11u);
+
+  // The input ends with the message still unanswered: the session waits
+  // for its answer (up to --wait 3000), pinging meanwhile.
+  s.endInput();
+  EXPECT_GE(pingsWithin(3 * period), 1u);
+  ASSERT_TRUE(board.send({0x03, 0x00, 0x00, 0x08, 0x80, 0x01, 0x01, 0x40}));
+  EXPECT_EQ(s.finish(), 0);
+  EXPECT_EQ(s.read(99), (std::vector<std::string>{"{ seq 1, pdu response : success : NULL }"}));
+  EXPECT_EQ(s.errors(), "");
+}
+
 // The codec faces of the client, checked against bytes worked out by hand
 // from the aligned PER rules.
 TEST(Qvctl, EncodeAndDecodeByHand) {
