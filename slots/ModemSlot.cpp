@@ -138,8 +138,8 @@ bool ModemSlot::IActivate(const TERM::TermActivateParams& params) {
   // modems' must not hear of this slot's user).
   if (!hasSession()) return true;
   ModemFactory& f = GetModemFactory();
-  f.SendAuth(Auth::accept(modem_id()));
-  f.SendAuth(Auth::ip(modem_id(), params.get_modem()));
+  f.SendAuth(Auth::accept(modem_id()), this);
+  f.SendAuth(Auth::ip(modem_id(), params.get_modem()), this);
   return true;
 }
 
