@@ -71,6 +71,9 @@ class ModemSlot : public Slot {
   // member of child_); false when it could not be started.
   bool runChild(const ChildProgram& p);
   void pppd_kill();
+  // Kills the child and returns once it has ended, leaving its exit to be
+  // reaped and reported as any other: what it worked is then free.
+  void awaitChildEnd();
   void on_terminate(int status);
   // The supervised child is gone: a release waiting for it completes, else
   // the slot aborts with the child's status.

@@ -297,4 +297,40 @@ TEST_F(ModemDaemonTest, TwoDigitalModemsEachDealWithTheirOwnPlugIn) {
   EXPECT_EQ(c.finish(), 0);
 }
 
+TEST_F(ModemDaemonTest, AFaxReceiverEndsWithItsSlotAndHoldsItsModemUntilThen) {
+  script(root.dir(), "pppd", "user carol\npassword pw\n");
+  script(root.dir(), "fax", "wait\n");
+  QvctlSession c(port);
+  c.send(trunk(5, 0, 5, 1) + "\n" + trunk(6, 0, 6, 2) + "\n", 2);
+  c.send(cmd(41, "create : modem : { cid \"1\", cdid \"2\", fax NULL }", 3) + "\n");
+  c.send(cmd(41, "connect : 5", 4) + "\n");
+  ASSERT_TRUE(app_test::waitUntil([&] { return programLines(root.dir(), "fax").size() == 1; }));
+  EXPECT_EQ(programLines(root.dir(), "fax").front().rfind("start /usr/local/bin/fax -m 0 receive /var/fax-", 0), 0u);
+
+  // The destroy hangs the receiver up and is answered once it has gone;
+  // only then is its modem free for the next call.
+  std::vector<std::string> got = c.send(cmd(41, "destroy : NULL", 5) + "\n");
+  EXPECT_TRUE(has(got, ok(41, 5))) << ::testing::PrintToString(got);
+  EXPECT_EQ(childCount(daemon->pid()), 0);
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mctl list"), "");
+  c.send(cmd(43, "create : modem : { cid \"9\", cdid \"2\" }", 6) + "\n");
+  got = c.send(cmd(43, "connect : 6", 7) + "\n", 1, "modemProceeding");
+  EXPECT_TRUE(has(got, "{ slot 43, pdu signal : modemProceeding : auth : { username \"carol\", password \"pw\" } }"))
+      << ::testing::PrintToString(got);
+  EXPECT_EQ(programLines(root.dir(), "pppd").front(),
+            "start /usr/local/sbin/pppd file /usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 9");
+
+  // A receiver deaf to hang-ups is killed when the controller leaves, and
+  // its modem goes with it.
+  script(root.dir(), "fax", "wait\nhup ignore\n");
+  c.send(cmd(45, "create : modem : { cid \"1\", cdid \"2\", fax NULL }", 8) + "\n");
+  c.send(cmd(45, "connect : 5", 9) + "\n");
+  ASSERT_TRUE(app_test::waitUntil([&] { return programLines(root.dir(), "fax").size() == 2; }));
+  EXPECT_EQ(programLines(root.dir(), "fax").back().rfind("start /usr/local/bin/fax -m 1 receive", 0), 0u);
+  EXPECT_EQ(c.finish(), 0);
+  EXPECT_TRUE(daemon->waitErr(":dsp-modem: pppd isn't terminated, killing ...\n")) << daemon->err();
+  EXPECT_TRUE(app_test::waitUntil([&] { return childCount(daemon->pid()) == 0; })) << childCount(daemon->pid());
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mctl list"), "");
+}
+
 }  // namespace
