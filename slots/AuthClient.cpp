@@ -74,7 +74,7 @@ void AuthClient::readAll() {
     }
     const Auth::Record record{buffer_, length};
     sessionId_ = static_cast<int>(record.session());
-    factory_.OnAuth(record);
+    factory_.OnAuth(record, *this);
   }
 }
 

@@ -48,6 +48,11 @@ class AuthClient {
   // How many calls of this client are running (RecursiveGuard's count).
   unsigned mRecursionLevel = 0;
   int GetSessionId() const { return sessionId_; }
+  int socket() const { return socket_.lowlevel_fd(); }
+  // The digital modem child that the plug-in runs in, once found; -1
+  // before.
+  int ownerPid() const { return ownerPid_; }
+  void setOwnerPid(int pid) { ownerPid_ = pid; }
 
  private:
   void readAll();
@@ -64,5 +69,6 @@ class AuthClient {
   size_t want_ = 4;  // where the awaited part ends: the length word, then the record
   ModemFactory& factory_;
   int sessionId_ = -1;
+  int ownerPid_ = -1;
   bool told_ = false;
 };

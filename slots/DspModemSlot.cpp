@@ -149,8 +149,8 @@ void DspModemSlot::RunFaxReceiver() {
   p.delaySeconds = 1;
   p.startText = "executing";
   p.failText = "fail to exec!";
-  if (forkChild(p) < 0) return;
-  // Not watched: its end is reaped and reported nowhere.
+  child_.Bind(this, &DspModemSlot::on_receiver_terminate);
+  if (!runChild(p)) return;
   std::clog << ext::header(this) << "fax receiver executed" << " modem=" << modem_ << " ts=" << channel_ << std::endl;
 }
 
@@ -170,4 +170,10 @@ void DspModemSlot::on_fax_terminate(int status) {
   acct.set_octetsIn().set_low(pages);
   OnModem(p);
   childEnded(status);
+}
+
+// Its end is reported to nobody; a destroy that waited for it completes.
+void DspModemSlot::on_receiver_terminate(int status) {
+  pid_ = -1;
+  if (is_releasing()) childEnded(status);
 }

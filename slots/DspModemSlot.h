@@ -3,10 +3,13 @@
 // stream connection allocates the modem, learns its switch channel, sets
 // its data modes and parameters, puts it in answer or originate mode and
 // starts pppd on "/dev/mdm<N>"; a fax call starts a fax program instead,
-// whose exit code is the number of pages. The slot holds the modem (its
-// file of "/dev/mctl") until it is deleted, a fax program's run included:
-// the program works the modem by its number, and a modem let go of earlier
-// would be handed to the next call while this one still uses it.
+// whose exit code is the number of pages (a receiver's end is reported to
+// nobody). Whichever child it runs is asked to hang up at the destroy and
+// killed when it has not gone within the timeout, as pppd is. The slot
+// holds the modem (its file of "/dev/mctl") until it is deleted and its
+// child has ended: the child works the modem by its number, and a modem let
+// go of earlier would be handed to the next call while this one still uses
+// it.
 #include "runtime/Fd.h"
 #include "slots/ModemSlot.h"
 
@@ -14,10 +17,10 @@ class DspModemSlot : public ModemSlot {
  public:
   explicit DspModemSlot(const TERM::ModemParams& params);
   // A child still running is killed here, while the slot's log lines still
-  // name its kind.
+  // name its kind, and waited for while the modem is still held.
   ~DspModemSlot() override {
     unbindOnce();
-    pppd_kill();
+    awaitChildEnd();
   }
 
   void IAfterCreate() override {}
@@ -35,6 +38,7 @@ class DspModemSlot : public ModemSlot {
   void RunFaxTransfer();
   void RunFaxReceiver();
   void on_fax_terminate(int status);
+  void on_receiver_terminate(int status);
   // A {modem, value...} request on fd; the driver's result.
   int modemRequest(int fd, uint32_t word, std::initializer_list<uint32_t> words);
 

@@ -19,8 +19,10 @@ class HdlcModemSlot : public ModemSlot {
   int IGetTransmitChannel() override { return channel_; }
   int IGetReceiveChannel() override { return channel_; }
   const char* GetName() const override { return "digital-modem"; }
-  // Every digital modem shares one session with the plug-in.
-  int modem_id() const override { return -1; }
+  // Every digital modem shares one session with the plug-in; the bridge
+  // tells them apart by the pppd that the plug-in runs in.
+  static constexpr int kSession = -1;
+  int modem_id() const override { return kSession; }
   void unbind() override;
 
   const std::string& deviceName() const { return device_; }

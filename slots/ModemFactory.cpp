@@ -21,6 +21,7 @@
 #include "slots/AuthClient.h"
 #include "slots/DspModemSlot.h"
 #include "slots/HdlcModemSlot.h"
+#include "slots/LoopbackPeer.h"
 #include "slots/ModemSlot.h"
 
 namespace {
@@ -231,22 +232,56 @@ void ModemFactory::OnAuthSocketDisconnect(AuthClient* c) {
   delete c;
 }
 
-bool ModemFactory::SendAuth(const std::vector<uint8_t>& record) {
+bool ModemFactory::SendAuth(const std::vector<uint8_t>& record, const ModemSlot* to) {
   const int session = static_cast<int>(Auth::Record{record.data(), record.size()}.session());
+  // A digital modem's plug-in is the one in its pppd; failing that, any of
+  // its session that is not known to be another modem's.
+  if (to && to->pppd_executing()) {
+    for (AuthClient* c : clients_)
+      if (c->GetSessionId() == session && c->ownerPid() == to->childPid()) return c->Send(record);
+  }
   for (AuthClient* c : clients_)
-    if (c->GetSessionId() == session) return c->Send(record);
+    if (c->GetSessionId() == session && !heldByDigitalModem(*c)) return c->Send(record);
   std::clog << ext::header(this) << "send error: unknown auth " << static_cast<unsigned>(session) << " session."
             << std::endl;
   return false;
 }
 
-void ModemFactory::OnAuth(const Auth::Record& record) {
+void ModemFactory::OnAuth(const Auth::Record& record, AuthClient& from) {
   const int session = static_cast<int>(record.session());
-  for (ModemSlot* s : modems_) {
-    if (s->EqAuthId(session)) {
-      s->OnAuth(record);
-      return;
-    }
+  // Every digital modem's plug-in speaks for one session: the record is
+  // the modem's whose pppd sent it; one from no such pppd goes, as ever, to
+  // the first slot of its session.
+  ModemSlot* to = session == HdlcModemSlot::kSession ? digitalModemOf(from) : nullptr;
+  for (auto s = modems_.begin(); !to && s != modems_.end(); ++s)
+    if ((*s)->EqAuthId(session)) to = *s;
+  if (to) {
+    to->OnAuth(record);
+    return;
   }
   std::cerr << ext::header(this) << "receive auth request for unknown session " << record.session() << std::endl;
+}
+
+// The plug-in runs inside pppd (or a program that pppd started), so the
+// digital modem whose child holds the far end of the connection is its
+// slot. The client keeps that child's pid for the way back.
+HdlcModemSlot* ModemFactory::digitalModemOf(AuthClient& c) {
+  for (HdlcModemSlot* s : hdlcModems_)
+    if (s->pppd_executing() && s->childPid() == c.ownerPid()) return s;
+  unsigned long inode = 0;
+  for (HdlcModemSlot* s : hdlcModems_) {
+    if (!s->pppd_executing()) continue;
+    if (!inode && !(inode = LoopbackPeer::inode(c.socket()))) return nullptr;
+    if (LoopbackPeer::heldBy(s->childPid(), inode)) {
+      c.setOwnerPid(s->childPid());
+      return s;
+    }
+  }
+  return nullptr;
+}
+
+bool ModemFactory::heldByDigitalModem(const AuthClient& c) const {
+  for (HdlcModemSlot* s : hdlcModems_)
+    if (s->pppd_executing() && s->childPid() == c.ownerPid()) return true;
+  return false;
 }

@@ -2,6 +2,7 @@
 
 #include <sched.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <iostream>
@@ -82,6 +83,17 @@ bool ModemSlot::runChild(const ChildProgram& p) {
   return true;
 }
 
+void ModemSlot::awaitChildEnd() {
+  if (pid_ == -1) return;
+  pppd_kill();
+  // Not one we may signal (or already gone): nothing to wait for.
+  if (::kill(pid_, 0) != 0) return;
+  // WNOWAIT: the status stays for the reaper.
+  siginfo_t info;
+  while (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+  }
+}
+
 void ModemSlot::pppd_kill() {
   if (pid_ == -1 || killSent_) return;
   killSent_ = true;
@@ -121,9 +133,9 @@ void ModemSlot::on_terminate_timeout(Timer*) {
   std::cerr << ext::header(this) << "pppd terminate timeout!" << std::endl;
   pppd_kill();
   if (is_releasing()) {
-    // The killed child's exit is reaped later and reported to nobody.
+    // The killed child's exit is reaped later and reported to nobody; pid
+    // stays, for a kind that must see it gone before the slot goes.
     child_.Detach();
-    pid_ = -1;
     unbindOnce();
     on_release();
   }
@@ -138,8 +150,8 @@ bool ModemSlot::IActivate(const TERM::TermActivateParams& params) {
   // modems' must not hear of this slot's user).
   if (!hasSession()) return true;
   ModemFactory& f = GetModemFactory();
-  f.SendAuth(Auth::accept(modem_id()));
-  f.SendAuth(Auth::ip(modem_id(), params.get_modem()));
+  f.SendAuth(Auth::accept(modem_id()), this);
+  f.SendAuth(Auth::ip(modem_id(), params.get_modem()), this);
   return true;
 }
 

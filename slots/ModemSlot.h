@@ -60,6 +60,7 @@ class ModemSlot : public Slot {
   bool EqAuthId(int id) const { return hasSession() && modem_id() == id; }
 
   bool pppd_executing() const { return pid_ != -1; }
+  int childPid() const { return pid_; }
 
  protected:
   void pppd_exec(const char* device, const char* options);
@@ -70,6 +71,9 @@ class ModemSlot : public Slot {
   // member of child_); false when it could not be started.
   bool runChild(const ChildProgram& p);
   void pppd_kill();
+  // Kills the child and returns once it has ended, leaving its exit to be
+  // reaped and reported as any other: what it worked is then free.
+  void awaitChildEnd();
   void on_terminate(int status);
   // The supervised child is gone: a release waiting for it completes, else
   // the slot aborts with the child's status.
@@ -114,8 +118,9 @@ class ModemFactory : public SlotFactory {
   bool Init();
   void OnSocketEvent(int fd, short events);
   void OnAuthSocketDisconnect(AuthClient* client);
-  bool SendAuth(const std::vector<uint8_t>& record);
-  void OnAuth(const Auth::Record& record);
+  // For a digital modem (`to`), the plug-in in its pppd.
+  bool SendAuth(const std::vector<uint8_t>& record, const ModemSlot* to = nullptr);
+  void OnAuth(const Auth::Record& record, AuthClient& from);
 
   unsigned modemCount() const { return modemCount_; }
   const std::list<std::string>& freeHdlc() const { return freeHdlc_; }
@@ -131,6 +136,8 @@ class ModemFactory : public SlotFactory {
   void resumeAccept();
   void retryInit();
   void update_hdlcDevices();
+  HdlcModemSlot* digitalModemOf(AuthClient& client);
+  bool heldByDigitalModem(const AuthClient& client) const;
 
   std::list<DspModemSlot*> dspModems_;
   std::list<HdlcModemSlot*> hdlcModems_;

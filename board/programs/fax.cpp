@@ -6,15 +6,18 @@
 //   pages N        end with exit code N, the pages sent (default 0)
 //   signal SIG     end killed by signal SIG instead
 //   wait           wait for a signal before ending
+//   hup ignore     let SIGHUP pass unheeded
 #include <signal.h>
 
 #include "Script.h"
 
 int main(int argc, char** argv) {
   standin::Log log("fax");
-  log.start(argc, argv);
   auto sc = standin::script("fax");
   ::alarm(120);
+  if (sc["hup"] == "ignore") ::signal(SIGHUP, SIG_IGN);
+  // Only now: a test that saw this line may send SIGHUP.
+  log.start(argc, argv);
   if (sc.count("wait")) ::pause();
   if (sc.count("signal")) {
     const int sig = std::atoi(sc["signal"].c_str());

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "DaemonProcess.h"
 #include "Messages.h"
@@ -23,6 +24,21 @@ namespace {
 
 bool has(const std::vector<std::string>& got, const std::string& text) {
   return std::any_of(got.begin(), got.end(), [&](const std::string& m) { return m.find(text) != std::string::npos; });
+}
+
+// The log lines, without their pid, of the stand-in pppd started on
+// `device`.
+std::vector<std::string> pppdOn(const std::string& dir, const std::string& device) {
+  std::vector<std::string> out;
+  std::string pid;
+  std::istringstream in(programLog(dir, "pppd"));
+  for (std::string line; std::getline(in, line);) {
+    const std::string who = line.substr(0, line.find(' '));
+    const std::string what = line.substr(line.find(' ') + 1);
+    if (what.rfind("start ", 0) == 0 && what.find(" " + device + " ") != std::string::npos) pid = who;
+    if (!pid.empty() && who == pid) out.push_back(what);
+  }
+  return out;
 }
 
 struct ModemDaemonTest : ::testing::Test {
@@ -217,6 +233,104 @@ TEST_F(ModemDaemonTest, ChildrenStartedAndStoppedInOneBurstAllEnd) {
   EXPECT_TRUE(app_test::waitUntil([&] { return childCount(daemon->pid()) == 0; }, 3000)) << childCount(daemon->pid());
   EXPECT_EQ(daemon->err().find("isn't terminated"), std::string::npos) << daemon->err();
   EXPECT_EQ(c.finish(), 0);
+}
+
+TEST_F(ModemDaemonTest, TwoDigitalModemsEachDealWithTheirOwnPlugIn) {
+  script(root.dir(), "pppd", "user alice\npassword pa\n");
+  QvctlSession c(port);
+  c.send(trunk(5, 0, 5, 1) + "\n" + trunk(6, 0, 6, 2) + "\n", 2);
+  c.send(cmd(41, "create : modem : { cid \"1\", cdid \"2\", ddm { ddmV110 } }", 3) + "\n");
+  std::vector<std::string> got = c.send(cmd(41, "connect : 5", 4) + "\n", 1, "modemProceeding");
+  ASSERT_TRUE(has(got, "{ slot 41, pdu signal : modemProceeding : auth : { username \"alice\", password \"pa\" } }"))
+      << ::testing::PrintToString(got);
+
+  // Both plug-ins speak for session -1; bob's also reports its figures
+  // once it has its address.
+  script(root.dir(), "pppd", "user bob\npassword pb\nacct 0 1 0 2 0 3 0 4 5\n");
+  c.send(cmd(43, "create : modem : { cid \"9\", cdid \"2\", ddm { ddmV110 } }", 5) + "\n");
+  got = c.send(cmd(43, "connect : 6", 6) + "\n", 1, "modemProceeding");
+  EXPECT_TRUE(has(got, "{ slot 43, pdu signal : modemProceeding : auth : { username \"bob\", password \"pb\" } }"))
+      << ::testing::PrintToString(got);
+  EXPECT_EQ(pppdOn(root.dir(), "hdlc1").front(),
+            "start /usr/local/sbin/pppd file /usr/local/etc/ppp/ioptions hdlc1 remotenumber 9");
+
+  const std::string user = ", netmask \"255.255.255.0\", gateway \"10.0.0.1\", dns \"10.0.0.1\", mtu 1500 }";
+  got = c.send(cmd(43, "activate : modem : { remoteAddr \"10.0.0.43\"" + user, 7) + "\n", 1, "acct");
+  EXPECT_TRUE(has(got, ok(43, 7))) << ::testing::PrintToString(got);
+  EXPECT_TRUE(has(got, "{ slot 43, pdu signal : modemProceeding : acct : { octetsOut { low 1, high 0 }"))
+      << ::testing::PrintToString(got);
+  got = c.send(cmd(41, "activate : modem : { remoteAddr \"10.0.0.41\"" + user, 8) + "\n");
+  EXPECT_TRUE(has(got, ok(41, 8))) << ::testing::PrintToString(got);
+  const std::string accept = "recv 00000010" "00000002" "FFFFFFFF" "00000001";
+  const std::string ip = "recv 00000024" "00000003" "FFFFFFFF" "00000000";
+  const std::string rest = "FFFFFF00" "0A000001" "0A000001" "000005DC";
+  const std::vector<std::string> alice{accept, ip + "0A000029" + rest};
+  const std::vector<std::string> bob{accept, ip + "0A00002B" + rest, "acct sent"};
+  // What each pppd heard after its start and its login.
+  auto heard = [&](const std::string& device) {
+    std::vector<std::string> lines = pppdOn(root.dir(), device);
+    lines.erase(lines.begin(), lines.begin() + std::min<size_t>(2, lines.size()));
+    return lines;
+  };
+  EXPECT_TRUE(app_test::waitUntil([&] { return heard("hdlc0").size() >= 2 && heard("hdlc1").size() >= 3; }));
+  EXPECT_EQ(heard("hdlc0"), alice) << programLog(root.dir(), "pppd");
+  EXPECT_EQ(heard("hdlc1"), bob) << programLog(root.dir(), "pppd");
+
+  // A session -1 record from no modem's pppd goes, as ever, to the first
+  // digital modem.
+  const int other = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(52000);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(other, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  std::string auth(140, '\0');
+  const unsigned char header[12] = {0, 0, 0, 140, 0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF};
+  auth.replace(0, 12, reinterpret_cast<const char*>(header), 12);
+  auth.replace(12, 3, "eve");
+  auth.replace(76, 2, "pe");
+  ASSERT_EQ(::send(other, auth.data(), auth.size(), MSG_NOSIGNAL), 140);
+  got = c.read(0, "eve");
+  EXPECT_TRUE(has(got, "{ slot 41, pdu signal : modemProceeding : auth : { username \"eve\", password \"pe\" } }"))
+      << ::testing::PrintToString(got);
+  ::close(other);
+  EXPECT_EQ(c.finish(), 0);
+}
+
+TEST_F(ModemDaemonTest, AFaxReceiverEndsWithItsSlotAndHoldsItsModemUntilThen) {
+  script(root.dir(), "pppd", "user carol\npassword pw\n");
+  script(root.dir(), "fax", "wait\n");
+  QvctlSession c(port);
+  c.send(trunk(5, 0, 5, 1) + "\n" + trunk(6, 0, 6, 2) + "\n", 2);
+  c.send(cmd(41, "create : modem : { cid \"1\", cdid \"2\", fax NULL }", 3) + "\n");
+  c.send(cmd(41, "connect : 5", 4) + "\n");
+  ASSERT_TRUE(app_test::waitUntil([&] { return programLines(root.dir(), "fax").size() == 1; }));
+  EXPECT_EQ(programLines(root.dir(), "fax").front().rfind("start /usr/local/bin/fax -m 0 receive /var/fax-", 0), 0u);
+
+  // The destroy hangs the receiver up and is answered once it has gone;
+  // only then is its modem free for the next call.
+  std::vector<std::string> got = c.send(cmd(41, "destroy : NULL", 5) + "\n");
+  EXPECT_TRUE(has(got, ok(41, 5))) << ::testing::PrintToString(got);
+  EXPECT_EQ(childCount(daemon->pid()), 0);
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mctl list"), "");
+  c.send(cmd(43, "create : modem : { cid \"9\", cdid \"2\" }", 6) + "\n");
+  got = c.send(cmd(43, "connect : 6", 7) + "\n", 1, "modemProceeding");
+  EXPECT_TRUE(has(got, "{ slot 43, pdu signal : modemProceeding : auth : { username \"carol\", password \"pw\" } }"))
+      << ::testing::PrintToString(got);
+  EXPECT_EQ(programLines(root.dir(), "pppd").front(),
+            "start /usr/local/sbin/pppd file /usr/local/etc/ppp/aoptions /dev/mdm0 remotenumber 9");
+
+  // A receiver deaf to hang-ups is killed when the controller leaves, and
+  // its modem goes with it.
+  script(root.dir(), "fax", "wait\nhup ignore\n");
+  c.send(cmd(45, "create : modem : { cid \"1\", cdid \"2\", fax NULL }", 8) + "\n");
+  c.send(cmd(45, "connect : 5", 9) + "\n");
+  ASSERT_TRUE(app_test::waitUntil([&] { return programLines(root.dir(), "fax").size() == 2; }));
+  EXPECT_EQ(programLines(root.dir(), "fax").back().rfind("start /usr/local/bin/fax -m 1 receive", 0), 0u);
+  EXPECT_EQ(c.finish(), 0);
+  EXPECT_TRUE(daemon->waitErr(":dsp-modem: pppd isn't terminated, killing ...\n")) << daemon->err();
+  EXPECT_TRUE(app_test::waitUntil([&] { return childCount(daemon->pid()) == 0; })) << childCount(daemon->pid());
+  EXPECT_EQ(app_test::qvboard(root.dir(), "mctl list"), "");
 }
 
 }  // namespace

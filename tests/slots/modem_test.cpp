@@ -7,6 +7,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <fstream>
+
 #include "ModemTestUtil.h"
 
 using namespace slots_test;
@@ -147,6 +149,35 @@ TEST_F(ModemTest, FaxTransferReportsItsPagesThenAborts) {
   EXPECT_EQ(line.size(), std::string("start /usr/local/bin/fax -m 1 receive /var/fax-HH-MM-SS.g3").size()) << line;
   EXPECT_EQ(send(cmd(4, "destroy : NULL", 6)), std::vector<std::string>{ok(4, 6)});
   EXPECT_EQ(board().command("mctl list").rfind("1 ch=24577 ", 0), 0u);
+}
+
+// Running: there, and not a zombie.
+bool running(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  const size_t end = text.rfind(')');
+  return end != std::string::npos && end + 2 < text.size() && text[end + 2] != 'Z';
+}
+
+TEST_F(ModemTest, AFaxReceiverDeafToHangupHoldsItsModemUntilItIsKilled) {
+  script("fax", "wait\nhup ignore\n");
+  send(trunkSlot(1, 1, 1));
+  collect(0);
+  send(modem(5, "cid \"\", cdid \"\", fax NULL", 2));
+  send(cmd(1, "connect : 5", 3));
+  ASSERT_TRUE(logHas("fax", "receive /var/fax-"));
+  const int receiver = std::stoi(programLog("fax"));
+
+  EXPECT_EQ(send(cmd(5, "destroy : NULL", 4), 0), std::vector<std::string>{});
+  clock_->advance(ModemSlot::kTerminateTimeoutMs - 1);
+  EXPECT_EQ(collect(0), std::vector<std::string>{});
+  EXPECT_TRUE(running(receiver));
+  EXPECT_EQ(board().command("mctl list").rfind("0 ch=24576 ", 0), 0u);
+  clock_->advance(1);
+  EXPECT_EQ(collect(1), std::vector<std::string>{ok(5, 4)});
+  EXPECT_FALSE(running(receiver));
+  EXPECT_EQ(board().command("mctl list"), "");
 }
 
 TEST_F(ModemTest, DigitalModemRunsPppOnAFreeHdlcInterface) {
