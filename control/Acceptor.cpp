@@ -37,6 +37,22 @@ int AcceptorNet::BindAddress(int fd) {
   return ::bind(fd, a, a.size());
 }
 
+bool AcceptorNet::ReadyToAccept() {
+  // A controller that closed and connected again at once: the close is
+  // already on the held link's socket, only not handled yet. Only a
+  // controller still there makes the new one a second one.
+  if (IsConnected()) FinishEndedLink();
+  // While the loss is reported the connection waits in the queue.
+  return GetState() != State::Deactivating;
+}
+
+void AcceptorNet::ImplOnDisconnect() {
+  // The listener hears of the loss right after this, within the same
+  // deferred call, so the loop cannot take a connection before the
+  // departure is over.
+  listener_.Resume();
+}
+
 void AcceptorNet::Accepted(Fd s, const sockaddr_storage& from, socklen_t) {
   const INet4::Addr a(reinterpret_cast<const sockaddr_in&>(from));
   if (GetState() == State::Connected) {
@@ -45,9 +61,9 @@ void AcceptorNet::Accepted(Fd s, const sockaddr_storage& from, socklen_t) {
     return;
   }
   if (GetState() != State::Connecting) {
-    // The previous link's loss is still being reported (or the endpoint
-    // is being shut down): nobody could take this one, so close it and
-    // let the controller come back.
+    // Nobody could take this one (the listener waits while a loss is
+    // reported, so this is not expected): close it and let the
+    // controller come back.
     if (verbose()) std::cerr << "refuse connection from " << a << std::endl;
     return;
   }

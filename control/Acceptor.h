@@ -31,7 +31,7 @@ public:
 protected:
   bool ImplActivate() override;
   void ImplDeactivate() override;
-  void ImplOnDisconnect() override {}
+  void ImplOnDisconnect() override;
   virtual void ImplRefuseConnection() {}
   virtual void ImplConnected(Fd) {}
 
@@ -40,6 +40,7 @@ private:
   void Accepted(Fd s, const sockaddr_storage& from, socklen_t len) override;
   void ListenFailed() override { Deactivate(); }
   bool Verbose() const override { return verbose(); }
+  bool ReadyToAccept() override;
 
   unsigned short port_;
   Listener listener_;

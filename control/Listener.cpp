@@ -43,6 +43,7 @@ void Listener::Bind() {
 }
 
 void Listener::Close() {
+  held_ = false;
   bindTimer_.reset();
   pause_.reset();
   event_.Release();
@@ -51,12 +52,26 @@ void Listener::Close() {
 
 void Listener::OnBindTimeout(Timer*) { Bind(); }
 
-void Listener::OnPauseEnd(Timer*) { event_.SetEvents(POLLIN); }
+void Listener::OnPauseEnd(Timer*) {
+  if (!held_) event_.SetEvents(POLLIN);
+}
+
+void Listener::Resume() {
+  if (!held_) return;
+  held_ = false;
+  if (!paused()) event_.SetEvents(POLLIN);
+}
 
 void Listener::OnSocketEvent(int, short events) {
   if (!(events & POLLIN)) return;
   // The owner may close the listener while it takes a connection.
   while (socket_.is_valid()) {
+    if (!owner_.ReadyToAccept()) {
+      // A listener left readable would wake the loop on every pass.
+      held_ = true;
+      event_.SetEvents(0);
+      return;
+    }
     sockaddr_storage from{};
     socklen_t len = sizeof from;
     SpareAccept::Outcome outcome;

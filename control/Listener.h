@@ -31,6 +31,10 @@ public:
     // The socket cannot listen: the endpoint goes down.
     virtual void ListenFailed() = 0;
     virtual bool Verbose() const = 0;
+    // A connection may be waiting: whether the owner can take one now
+    // (it may first finish a link that has ended). When it cannot, the
+    // connections stay queued and unwatched until Resume().
+    virtual bool ReadyToAccept() { return true; }
   };
 
   // eventName: the name of the watch in the status dump.
@@ -49,6 +53,8 @@ public:
   // Watching for connections (also while a shortage pauses the watch).
   bool listening() const { return event_.IsActive(); }
   bool paused() const { return pause_.is_running(); }
+  // The owner can take connections again.
+  void Resume();
 
   // Takes the waiting connections.
   void OnSocketEvent(int fd, short events);
@@ -63,6 +69,7 @@ private:
   Timer pause_;
   Event event_;
   SpareAccept accept_;
+  bool held_ = false;
 };
 
 }  // namespace Control

@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <iostream>
@@ -101,6 +102,17 @@ void Service::ActivateStack(Fd s) {
   endIgnoredRun();
   stream_->attach(std::move(s));
   activate();
+}
+
+void Service::FinishEndedLink() {
+  while (state_ == State::Connected && stream_->opened()) {
+    const int fd = stream_->lowlevel_fd();
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) != 1 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return;
+    // Each turn reads what the peer sent before it went, up to the end;
+    // a peer that has gone always leaves the socket readable.
+    stream_->on_event(fd, static_cast<short>(p.revents | POLLIN));
+  }
 }
 
 void Service::on_message(Packet& p) {

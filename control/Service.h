@@ -73,6 +73,10 @@ protected:
   Notify* notify() const { return notify_; }
   // Brings the stack up on a socket the kind has connected.
   void ActivateStack(Fd s);
+  // When the peer of the link has gone and its socket says so, but the
+  // socket's own event has not run yet: handles it now as that event
+  // would, so that the link goes down (Deactivating).
+  void FinishEndedLink();
 
 private:
   // Says how many sends the run of ignored ones held, and ends it.

@@ -123,6 +123,23 @@ TEST_F(DaemonTest, OneControllerAtATimeAndTheNextAfterAClose) {
   EXPECT_EQ(messages(r.out), (std::vector<std::string>{kPowerUnknownText, "{ seq 9, pdu response : success : NULL }"}));
 }
 
+// A controller that closes and connects again at once finds the daemon
+// still holding its old link, whose end is pending but not yet handled,
+// or taking leave of it: each new connection must be served all the same.
+TEST_F(DaemonTest, AControllerThatComesBackAtOnceIsServedEveryTime) {
+  const std::string answered = std::string(kPowerUnknown) + " 03 00 00 08 80 01 01 40";
+  Peer c;
+  ASSERT_TRUE(c.connect(port));
+  ASSERT_TRUE(c.send(kPingFrame));
+  ASSERT_EQ(hex(c.recv(14)), answered);
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_TRUE(c.connect(port));  // closes the previous one first
+    ASSERT_TRUE(c.send(kPingFrame));
+    ASSERT_EQ(hex(c.recv(14, 5000)), answered) << "connection " << i + 2 << "\n" << daemon->err();
+  }
+  EXPECT_EQ(daemon->err().find("refuse connection"), std::string::npos) << daemon->err();
+}
+
 // Without a terminal the first text that does not read ends the session:
 // it and what follows are not sent, what was sent before is answered.
 TEST_F(DaemonTest, TheClientSaysWhatWentWrongAndWhere) {
