@@ -68,11 +68,16 @@ struct Set {
   int max_fd;
 
   Set() : max_fd(-1) { FD_ZERO(&set); }
-  void add(int fd) {
+  // An fd_set has room for FD_SETSIZE descriptors only, and the daemon
+  // raises its descriptor limit beyond that: a descriptor outside the set's
+  // room is refused (false) rather than written past its end.
+  bool add(int fd) {
+    if (fd < 0 || fd >= FD_SETSIZE) return false;
     FD_SET(fd, &set);
     if (fd > max_fd) max_fd = fd;
+    return true;
   }
-  bool is_set(int fd) const { return fd >= 0 && fd <= max_fd && FD_ISSET(fd, &set); }
+  bool is_set(int fd) const { return fd >= 0 && fd <= max_fd && fd < FD_SETSIZE && FD_ISSET(fd, &set); }
   fd_set* get() { return max_fd < 0 ? nullptr : &set; }
 };
 

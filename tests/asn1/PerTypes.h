@@ -155,10 +155,10 @@ const int PairOf<First>::fieldIds[2] = {-1, -1};
 template <class First>
 const char* const PairOf<First>::fieldNames[2] = {"first", "tail"};
 template <class First>
-constexpr ASN1::FieldPlace pairPlaces[2] = {ASN1::place_at<First>(0),
+inline constexpr ASN1::FieldPlace pairPlaces[2] = {ASN1::place_at<First>(0),
                                             ASN1::place_at<Int0to255>(ASN1::next_place<First>(0))};
 template <class First>
-constexpr ASN1::FieldBlock pairBlock =
+inline constexpr ASN1::FieldBlock pairBlock =
     ASN1::block_of(pairPlaces<First>, ASN1::next_place<Int0to255>(ASN1::next_place<First>(0)));
 template <class First>
 const ASN1::SEQUENCE::InfoType PairOf<First>::theInfo = {

@@ -226,4 +226,21 @@ TEST(Select, EmptySetPassesNoSet) {
   close(p[1]);
 }
 
+// A descriptor beyond the fd_set's room would be written past its end, into
+// max_fd: it is refused and the set stays as it was.
+TEST(Select, DescriptorsOutsideTheSetAreRefused) {
+  Mux::Set s;
+  s.add(FD_SETSIZE);
+  s.add(FD_SETSIZE + 7);
+  s.add(-1);
+  EXPECT_EQ(s.max_fd, -1);
+  EXPECT_EQ(s.get(), nullptr);
+  EXPECT_FALSE(s.is_set(FD_SETSIZE));
+  EXPECT_TRUE(s.add(FD_SETSIZE - 1));
+  EXPECT_FALSE(s.add(FD_SETSIZE));
+  EXPECT_EQ(s.max_fd, FD_SETSIZE - 1);
+  EXPECT_TRUE(s.is_set(FD_SETSIZE - 1));
+  EXPECT_FALSE(s.is_set(FD_SETSIZE - 2));
+}
+
 }  // namespace
