@@ -244,8 +244,17 @@ bool TonecReceiver::enableDTMF(bool on) {
 
 bool TonecReceiver::disableDTMF() { return enableDTMF(false); }
 
+void TonecReceiver::supersede(bool TonecReceiver::*setting) {
+  const uint32_t ts = tonec_timeslot();
+  for (auto& node : TonecReceiverService::instance()->receivers_) {
+    TonecReceiver* r = static_cast<Link&>(node).owner;
+    if (r != this && r->tonec_timeslot() == ts) r->*setting = false;
+  }
+}
+
 bool TonecReceiver::echoCancel(bool on) {
   if (!TonecReceiverService::instance()->echoCancel(tonec_timeslot(), on)) return false;
+  supersede(&TonecReceiver::lmsOn_);
   lmsOn_ = on;
   return true;
 }
@@ -269,6 +278,7 @@ bool TonecReceiver::enableToneGenerator(uint16_t freq1, uint16_t freq2, uint16_t
   if (!TonecReceiverService::instance()->enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1,
                                                               amp2))
     return false;
+  supersede(&TonecReceiver::generatorOn_);
   generatorOn_ = freq1 || freq2 || amp1 || amp2;
   return true;
 }
@@ -284,6 +294,17 @@ bool TonecReceiver::disableToneGenerator(bool force) {
     inPlayout_ = false;
   }
   return enableToneGenerator(0, 0, 0, 0);
+}
+
+void TonecReceiver::cutPlayout() {
+  if (!inPlayout_) return;
+  if (generatorOn_) {
+    enableSilence();
+    disableToneGenerator(true);
+    return;
+  }
+  timer_.reset();
+  inPlayout_ = false;
 }
 
 void TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params) {

@@ -129,6 +129,10 @@ class TonecReceiver {
   void activateAudibleCall();
   void cancelAudibleCall();
   bool is_inDTMFTransmit() const { return inPlayout_; }
+  // Ends a playout under way, as its slot goes, without a completion
+  // notice: the generator is brought to silence and then off, unless another
+  // receiver on the time-slot has set it since.
+  void cutPlayout();
   // Switches off what this receiver switched on, the generator and the
   // echo canceller included, and ends a playout or the wait tone; the
   // owning slot calls it from its own destructor.
@@ -149,6 +153,9 @@ class TonecReceiver {
   void on_DTMFToneFinish(Timer*);
   void on_waitPauseFinish(Timer*);
   void on_waitToneFinish(Timer*);
+  // This receiver's setting is now the time-slot's: the other receivers on
+  // it have none of their own left to undo.
+  void supersede(bool TonecReceiver::*setting);
 
   Timer timer_;
   bool inPlayout_ = false;
@@ -158,8 +165,9 @@ class TonecReceiver {
   bool ivaOn_ = false;
   bool dtmfOn_ = false;
   bool rejectionOn_ = false;
-  // The last setting this receiver made that the driver took: the next slot
-  // on the time-slot must not inherit a running generator or canceller.
+  // The generator or canceller is on with this receiver's setting, the last
+  // one the driver took on the time-slot: the next slot there must not
+  // inherit it, and a slot sharing the time-slot keeps its own.
   bool generatorOn_ = false;
   bool lmsOn_ = false;
 };

@@ -352,6 +352,46 @@ TEST_F(TonecTest, CleanUpSwitchesOffTheGeneratorThatStillSounds) {
   EXPECT_EQ(tones(81)[1].second, kOff);
 }
 
+TEST_F(TonecTest, CleanUpLeavesWhatAnotherReceiverOnTheTimeSlotSetSince) {
+  // Two receivers of one time-slot, as a mixer channel's input and output.
+  Receiver a(91), b(91);
+  const Gen steady{1000, 0, 2000, 0};
+  // a's digit is replaced by b's steady tone: a goes and the tone stays,
+  // until b goes.
+  a.translateDTMF(digits({{941, 1477}, {697, 1209}}));
+  advance(30);
+  ASSERT_TRUE(b.enableToneGenerator(1000, 0, 2000, 0));
+  a.CleanBeforeDestroy();
+  advance(1000);
+  b.CleanBeforeDestroy();
+  EXPECT_EQ(tones(91), (std::vector<std::pair<uint64_t, Gen>>{
+                           {0, {941, 1477, 16384, 16384}}, {30, steady}, {1030, kOff}}));
+  EXPECT_EQ(a.completed, 0);
+
+  // a's cadence takes the generator back at its next step: b goes without
+  // touching it, and the playout ends it itself.
+  dtmf().reset();
+  a.translateDTMF(digits({{941, 1477}}));
+  advance(30);
+  ASSERT_TRUE(b.enableToneGenerator(1000, 0, 2000, 0));
+  advance(40);
+  b.CleanBeforeDestroy();
+  advance(100);
+  EXPECT_EQ(a.completed, 1);
+  EXPECT_EQ(tones(91), (std::vector<std::pair<uint64_t, Gen>>{
+                           {0, {941, 1477, 16384, 16384}}, {30, steady}, {70, kSilence}, {140, kOff}}));
+
+  // The echo canceller stays with the last receiver that switched it on.
+  ASSERT_TRUE(a.echoCancel(true));
+  ASSERT_TRUE(b.echoCancel(true));
+  board().clearLog();
+  a.CleanBeforeDestroy();
+  EXPECT_TRUE(board().logEntries().empty());
+  EXPECT_TRUE(dtmf().slot(91).lms);
+  b.CleanBeforeDestroy();
+  EXPECT_EQ(values(TonecReceiverService::kLmsOff), std::vector<long>{91});
+}
+
 TEST_F(TonecTest, AReceiverDeletedDuringDeliveryGetsNoMoreRecords) {
   // The first receiver's event deletes it and the second one; the
   // second's record, read in the same pass, finds nobody.
