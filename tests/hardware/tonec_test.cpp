@@ -392,6 +392,57 @@ TEST_F(TonecTest, CleanUpLeavesWhatAnotherReceiverOnTheTimeSlotSetSince) {
   EXPECT_EQ(values(TonecReceiverService::kLmsOff), std::vector<long>{91});
 }
 
+TEST_F(TonecTest, DetectorsStayWithTheReceiversOfTheTimeSlotThatAskedForThem) {
+  using Events = std::vector<std::pair<uint32_t, uint32_t>>;
+  // a is registered first and asks for nothing: b's events go past it.
+  Receiver a(93), b(93);
+  ASSERT_TRUE(b.enableDTMF(true));
+  dtmf().inject(93, 1, 10);
+  ASSERT_TRUE(runUntil([&] { return !b.events.empty(); }));
+  EXPECT_TRUE(a.events.empty());
+
+  // Both ask for DTMF: the one detector now carries a's id, and each hears
+  // it. b goes and a keeps it; a's going switches it off.
+  ASSERT_TRUE(a.enableDTMF(true));
+  EXPECT_EQ(b.detectorId(), a.detectorId());
+  dtmf().inject(93, 2, 20);
+  ASSERT_TRUE(runUntil([&] { return b.events.size() == 2; }));
+  EXPECT_EQ(a.events, (Events{{2, 20}}));
+  b.CleanBeforeDestroy();
+  EXPECT_TRUE(records(TonecReceiverService::kDisableDetector).empty());
+  EXPECT_TRUE(dtmf().slot(93).detector);
+  dtmf().inject(93, 3, 30);
+  ASSERT_TRUE(runUntil([&] { return a.events.size() == 2; }));
+  EXPECT_EQ(b.events.size(), 2u);
+  a.CleanBeforeDestroy();
+  EXPECT_EQ(values(TonecReceiverService::kDisableDetector), std::vector<long>{93});
+
+  // The IVA detector likewise, whichever receiver goes first.
+  board().clearLog();
+  ASSERT_TRUE(a.enableIVA(true));
+  ASSERT_TRUE(b.enableIVA(true));
+  a.CleanBeforeDestroy();
+  EXPECT_TRUE(records(TonecReceiverService::kIvaDisable).empty());
+  dtmf().inject(93, 0x0400, 40, b.detectorId());
+  ASSERT_TRUE(runUntil([&] { return b.events.size() == 3; }));
+  EXPECT_EQ(a.events.size(), 2u);
+  b.CleanBeforeDestroy();
+  EXPECT_EQ(values(TonecReceiverService::kIvaDisable), std::vector<long>{93});
+
+  // A receiver switching its detector off switches it off for the time-slot:
+  // the other one that had it on asks for it again, and gets it.
+  ASSERT_TRUE(a.enableDTMF(true));
+  ASSERT_TRUE(b.enableDTMF(true));
+  ASSERT_TRUE(b.disableDTMF());
+  EXPECT_FALSE(a.detectorOn());
+  ASSERT_TRUE(a.enableDTMF(true));
+  EXPECT_TRUE(dtmf().slot(93).detector);
+  EXPECT_EQ(dtmf().slot(93).id, a.detectorId());
+  board().clearLog();
+  a.CleanBeforeDestroy();
+  EXPECT_EQ(values(TonecReceiverService::kDisableDetector), std::vector<long>{93});
+}
+
 TEST_F(TonecTest, AReceiverDeletedDuringDeliveryGetsNoMoreRecords) {
   // The first receiver's event deletes it and the second one; the
   // second's record, read in the same pass, finds nobody.
@@ -413,6 +464,18 @@ TEST_F(TonecTest, AReceiverDeletedDuringDeliveryGetsNoMoreRecords) {
   dtmf().inject(72, 2, 0);
   settle();
   EXPECT_EQ(err.text(), "receive tonec event from unknown timeslot 72\n");
+
+  // Both of one time-slot hear the record: the first deletes the second
+  // before its turn.
+  d = new Deleter(73);
+  d->victim = new Receiver(73);
+  ASSERT_TRUE(d->enableDTMF(true));
+  ASSERT_TRUE(d->victim->enableDTMF(true));
+  err.clear();
+  dtmf().inject(73, 3, 0);
+  dtmf().inject(73, 4, 0);
+  settle();
+  EXPECT_EQ(err.text(), "receive tonec event from unknown timeslot 73\n");
 }
 
 TEST_F(TonecTest, ShortRecordsAreDroppedAndALostDeviceIsReopenedByConfiguration) {

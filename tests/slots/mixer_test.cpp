@@ -271,4 +271,30 @@ TEST_F(MixerTest, APortGoingLeavesTheToneTheOtherPortOfItsChannelSetSince) {
   leave();
 }
 
+TEST_F(MixerTest, AnInputHearsItsDetectorsWhateverTheOtherPortOfItsChannelDoes) {
+  query();
+  // The output is created first, so it comes first on the shared time-slot.
+  send(mixerOut(40, 3, "tdm : 6", ""));
+  send(mixerIn(41, 3, "tdm : 6"));
+  const uint32_t ts = channelOf(3, 6);
+  EXPECT_EQ(send(ioctl(40, "iva-enable : TRUE")), std::vector<std::string>{ok(40)});
+  EXPECT_EQ(send(ioctl(41, "iva-enable : TRUE")), std::vector<std::string>{ok(41)});
+  EXPECT_EQ(send(ioctl(41, "dtmf-enable : TRUE")), std::vector<std::string>{ok(41)});
+  dtmf().inject(ts, 5, 77);
+  EXPECT_EQ(collect(0), std::vector<std::string>{
+                             "{ slot 41, pdu signal : tonec : { timestamp 77, event dtmf : 5 } }"});
+
+  // The output goes; the input's detectors stay on, and it still hears them.
+  EXPECT_EQ(send(cmd(40, "destroy : NULL")), std::vector<std::string>{ok(40)});
+  EXPECT_TRUE(dtmf().slot(ts).iva);
+  EXPECT_TRUE(dtmf().slot(ts).detector);
+  dtmf().inject(ts, 0x0300, 78);
+  EXPECT_EQ(collect(0), std::vector<std::string>{
+                             "{ slot 41, pdu signal : tonec : { timestamp 78, event iva : code : 3 } }"});
+  EXPECT_EQ(send(cmd(41, "destroy : NULL")), std::vector<std::string>{ok(41)});
+  EXPECT_FALSE(dtmf().slot(ts).iva);
+  EXPECT_FALSE(dtmf().slot(ts).detector);
+  leave();
+}
+
 }  // namespace
