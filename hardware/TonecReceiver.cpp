@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <iostream>
 
@@ -119,6 +120,10 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& r, bool on) {
     }
     r.detectorId_ = id;
     r.dtmfOn_ = true;
+    // The time-slot has one detector: a receiver already listening to it
+    // hears it under its new id.
+    for (TonecReceiver* other : r.others())
+      if (other->dtmfOn_) other->detectorId_ = id;
     std::cerr << "DTMF_ENABLE_DETECTOR done:" << " timeslot=" << ts << " id=" << id << std::endl;
     return true;
   }
@@ -127,6 +132,7 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& r, bool on) {
     std::cerr << "DTMF_DISABLE_DETECTOR fail:" << " timeslot=" << ts << e << std::endl;
     return false;
   }
+  r.supersede(&TonecReceiver::dtmfOn_);
   r.dtmfOn_ = false;
   std::cerr << "DTMF_DISABLE_DETECTOR done:" << " timeslot=" << ts << std::endl;
   return true;
@@ -172,6 +178,7 @@ bool TonecReceiverService::enableIVA(TonecReceiver& r, bool on) {
   if (!switchRequest(on ? kIvaEnable : kIvaDisable, r.tonec_timeslot(), "IVA_DETECTOR",
                      on ? "_ENABLE" : "_DISABLE"))
     return false;
+  if (!on) r.supersede(&TonecReceiver::ivaOn_);
   r.ivaOn_ = on;
   return true;
 }
@@ -195,29 +202,51 @@ void TonecReceiverService::translateSelcal(TonecReceiver& r, TERM::SelcalCommand
   }
 }
 
-TonecReceiver* TonecReceiverService::find(uint32_t ts) {
+std::vector<TonecReceiver*> TonecReceiverService::onTimeslot(uint32_t ts) {
+  std::vector<TonecReceiver*> out;
   for (auto& node : receivers_) {
     TonecReceiver* r = static_cast<TonecReceiver::Link&>(node).owner;
-    if (r->tonec_timeslot() == ts) return r;
+    if (r->tonec_timeslot() == ts) out.push_back(r);
   }
-  return nullptr;
+  return out;
+}
+
+bool TonecReceiverService::registered(const TonecReceiver* r) {
+  for (auto& node : receivers_)
+    if (static_cast<TonecReceiver::Link&>(node).owner == r) return true;
+  return false;
+}
+
+bool TonecReceiverService::hears(const TonecReceiver& r, uint32_t ts, uint32_t id) {
+  return r.tonec_timeslot() == ts && r.detectorOn() && r.detectorId_ == id;
 }
 
 void TonecReceiverService::dispatch(const uint8_t* rec) {
   const uint32_t ts = getHost<uint32_t>(rec + 4);
   const uint32_t id = getHost<uint32_t>(rec + 12);
   std::clog << "dtmf event: " << EventFields{rec} << std::endl;
-  TonecReceiver* r = find(ts);
-  if (!r) {
+  const std::vector<TonecReceiver*> all = onTimeslot(ts);
+  if (all.empty()) {
     std::cerr << "receive tonec event from unknown timeslot " << ts << std::endl;
-  } else if (!r->detectorOn()) {
-    std::clog << "ignore spurious dtmf event (DTMF disabled): " << EventFields{rec} << std::endl;
-  } else if (id != r->detectorId_) {
-    std::clog << "ignore spurious dtmf event: " << EventFields{rec} << " rid=" << r->detectorId_
-              << std::endl;
-  } else {
-    r->tonec_event(TonecReceiver::Params{getHost<uint32_t>(rec), getHost<uint32_t>(rec + 8)});
+    return;
   }
+  std::vector<TonecReceiver*> hearing;
+  for (TonecReceiver* r : all)
+    if (hears(*r, ts, id)) hearing.push_back(r);
+  if (hearing.empty()) {
+    auto open = std::find_if(all.begin(), all.end(),
+                             [](TonecReceiver* r) { return r->detectorOn(); });
+    if (open == all.end())
+      std::clog << "ignore spurious dtmf event (DTMF disabled): " << EventFields{rec} << std::endl;
+    else
+      std::clog << "ignore spurious dtmf event: " << EventFields{rec}
+                << " rid=" << (*open)->detectorId_ << std::endl;
+    return;
+  }
+  const TonecReceiver::Params p{getHost<uint32_t>(rec), getHost<uint32_t>(rec + 8)};
+  // One receiver's event may delete another before its turn.
+  for (TonecReceiver* r : hearing)
+    if (registered(r) && hears(*r, ts, id)) r->tonec_event(p);
 }
 
 void TonecReceiverService::OnEvent(int, short revents) {
@@ -244,8 +273,25 @@ bool TonecReceiver::enableDTMF(bool on) {
 
 bool TonecReceiver::disableDTMF() { return enableDTMF(false); }
 
+std::vector<TonecReceiver*> TonecReceiver::others() const {
+  std::vector<TonecReceiver*> out = TonecReceiverService::instance()->onTimeslot(tonec_timeslot());
+  out.erase(std::remove(out.begin(), out.end(), this), out.end());
+  return out;
+}
+
+void TonecReceiver::supersede(bool TonecReceiver::*setting) {
+  for (TonecReceiver* r : others()) r->*setting = false;
+}
+
+bool TonecReceiver::heldByAnother(bool TonecReceiver::*setting) const {
+  for (TonecReceiver* r : others())
+    if (r->*setting) return true;
+  return false;
+}
+
 bool TonecReceiver::echoCancel(bool on) {
   if (!TonecReceiverService::instance()->echoCancel(tonec_timeslot(), on)) return false;
+  supersede(&TonecReceiver::lmsOn_);
   lmsOn_ = on;
   return true;
 }
@@ -269,6 +315,7 @@ bool TonecReceiver::enableToneGenerator(uint16_t freq1, uint16_t freq2, uint16_t
   if (!TonecReceiverService::instance()->enableToneGenerator(tonec_timeslot(), freq1, freq2, amp1,
                                                               amp2))
     return false;
+  supersede(&TonecReceiver::generatorOn_);
   generatorOn_ = freq1 || freq2 || amp1 || amp2;
   return true;
 }
@@ -284,6 +331,17 @@ bool TonecReceiver::disableToneGenerator(bool force) {
     inPlayout_ = false;
   }
   return enableToneGenerator(0, 0, 0, 0);
+}
+
+void TonecReceiver::cutPlayout() {
+  if (!inPlayout_) return;
+  if (generatorOn_) {
+    enableSilence();
+    disableToneGenerator(true);
+    return;
+  }
+  timer_.reset();
+  inPlayout_ = false;
 }
 
 void TonecReceiver::translateDTMF(LGCP::TranslateDtmfParams const& params) {
@@ -352,8 +410,20 @@ void TonecReceiver::cancelAudibleCall() {
 }
 
 void TonecReceiver::CleanBeforeDestroy() {
-  if (dtmfOn_) disableDTMF();
-  if (ivaOn_) enableIVA(false);
+  // A detector that another receiver of the time-slot listens to stays on
+  // for it.
+  if (dtmfOn_) {
+    if (heldByAnother(&TonecReceiver::dtmfOn_))
+      dtmfOn_ = false;
+    else
+      disableDTMF();
+  }
+  if (ivaOn_) {
+    if (heldByAnother(&TonecReceiver::ivaOn_))
+      ivaOn_ = false;
+    else
+      enableIVA(false);
+  }
   if (rejectionOn_) enableDTMFReject(false);
   // A playout or wait tone cut here ends quietly: its slot is going, and
   // nobody waits for its completion.

@@ -5,7 +5,8 @@
 //
 // TonecReceiverService is the one owner of the device: it issues every
 // request, numbers the DTMF detector activations and reads the driver's
-// 16-byte event records, handing each to the receiver of its time-slot.
+// 16-byte event records, handing each to the receivers of its time-slot
+// that listen for it (a mixer channel's ports share one time-slot).
 // TonecReceiver is what a slot inherits to own one time-slot's tone
 // functions; besides forwarding to the service it sequences, on one timer,
 // the DTMF digit playout and the wait tone (1 s of 425 Hz, 3 s of silence).
@@ -14,6 +15,7 @@
 // thread.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "hardware/CyclicList.h"
 #include "hardware/DspEvents.h"
@@ -76,9 +78,13 @@ class TonecReceiverService {
   // Sends a request that takes the time-slot by value; logs "<stem><suffix>"
   // either way.
   bool switchRequest(uint32_t word, unsigned timeslot, const char* stem, const char* suffix);
-  // Hands one whole record to the receiver of its time-slot.
+  // Hands one whole record to every receiver of its time-slot whose
+  // detector is on under the record's id.
   void dispatch(const uint8_t* record);
-  TonecReceiver* find(uint32_t timeslot);
+  // The receivers of a time-slot, in the order they were registered.
+  std::vector<TonecReceiver*> onTimeslot(uint32_t timeslot);
+  bool registered(const TonecReceiver* r);
+  static bool hears(const TonecReceiver& r, uint32_t timeslot, uint32_t id);
 
   Event event_;
   uint32_t lastId_ = 0;
@@ -129,8 +135,13 @@ class TonecReceiver {
   void activateAudibleCall();
   void cancelAudibleCall();
   bool is_inDTMFTransmit() const { return inPlayout_; }
+  // Ends a playout under way, as its slot goes, without a completion
+  // notice: the generator is brought to silence and then off, unless another
+  // receiver on the time-slot has set it since.
+  void cutPlayout();
   // Switches off what this receiver switched on, the generator and the
-  // echo canceller included, and ends a playout or the wait tone; the
+  // echo canceller included, and ends a playout or the wait tone; a
+  // detector another receiver of the time-slot listens to stays on. The
   // owning slot calls it from its own destructor.
   void CleanBeforeDestroy();
 
@@ -149,17 +160,30 @@ class TonecReceiver {
   void on_DTMFToneFinish(Timer*);
   void on_waitPauseFinish(Timer*);
   void on_waitToneFinish(Timer*);
+  // The other receivers of this receiver's time-slot.
+  std::vector<TonecReceiver*> others() const;
+  // This receiver's setting is now the time-slot's: the other receivers on
+  // it have none of their own left to undo.
+  void supersede(bool TonecReceiver::*setting);
+  // Another receiver of the time-slot has the setting on.
+  bool heldByAnother(bool TonecReceiver::*setting) const;
 
   Timer timer_;
   bool inPlayout_ = false;
+  // The id the time-slot's DTMF detector carries: this receiver's last
+  // activation, or another receiver's since, while this one listens too.
   uint32_t detectorId_ = 0;
   LGCP::TranslateDtmfParams playout_;
   Link link_;
+  // The detector is on at this receiver's asking: it stays on while any
+  // receiver of the time-slot asks for it, and a receiver switching it
+  // off switches it off for all of them.
   bool ivaOn_ = false;
   bool dtmfOn_ = false;
   bool rejectionOn_ = false;
-  // The last setting this receiver made that the driver took: the next slot
-  // on the time-slot must not inherit a running generator or canceller.
+  // The generator or canceller is on with this receiver's setting, the last
+  // one the driver took on the time-slot: the next slot there must not
+  // inherit it, and a slot sharing the time-slot keeps its own.
   bool generatorOn_ = false;
   bool lmsOn_ = false;
 };

@@ -263,10 +263,7 @@ bool Mixer::SetTX(const LGCP::MixerOutParams& p) {
 }
 
 void Mixer::Release(TdmInput& in) {
-  if (in.is_inDTMFTransmit()) {
-    in.enableSilence();
-    in.disableToneGenerator(true);
-  }
+  in.cutPlayout();
   if (in.summator() >= 0) {
     route r{tdm(id_, in.summator()), tdm(id_, in.channel()), 0};
     if (mixer_ctl(MixerRequest::kRemove, &r) < 0) {
@@ -279,10 +276,7 @@ void Mixer::Release(TdmInput& in) {
 }
 
 void Mixer::Release(TdmOutput& out) {
-  if (out.is_inDTMFTransmit()) {
-    out.enableSilence();
-    out.disableToneGenerator(true);
-  }
+  out.cutPlayout();
   std::clog << ext::header(this) << "clear tdm output " << out.channel() << std::endl;
   mix_slot s = tdm(id_, out.channel());
   mixer_ctl(MixerRequest::kClear, &s);

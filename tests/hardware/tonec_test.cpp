@@ -352,6 +352,97 @@ TEST_F(TonecTest, CleanUpSwitchesOffTheGeneratorThatStillSounds) {
   EXPECT_EQ(tones(81)[1].second, kOff);
 }
 
+TEST_F(TonecTest, CleanUpLeavesWhatAnotherReceiverOnTheTimeSlotSetSince) {
+  // Two receivers of one time-slot, as a mixer channel's input and output.
+  Receiver a(91), b(91);
+  const Gen steady{1000, 0, 2000, 0};
+  // a's digit is replaced by b's steady tone: a goes and the tone stays,
+  // until b goes.
+  a.translateDTMF(digits({{941, 1477}, {697, 1209}}));
+  advance(30);
+  ASSERT_TRUE(b.enableToneGenerator(1000, 0, 2000, 0));
+  a.CleanBeforeDestroy();
+  advance(1000);
+  b.CleanBeforeDestroy();
+  EXPECT_EQ(tones(91), (std::vector<std::pair<uint64_t, Gen>>{
+                           {0, {941, 1477, 16384, 16384}}, {30, steady}, {1030, kOff}}));
+  EXPECT_EQ(a.completed, 0);
+
+  // a's cadence takes the generator back at its next step: b goes without
+  // touching it, and the playout ends it itself.
+  dtmf().reset();
+  a.translateDTMF(digits({{941, 1477}}));
+  advance(30);
+  ASSERT_TRUE(b.enableToneGenerator(1000, 0, 2000, 0));
+  advance(40);
+  b.CleanBeforeDestroy();
+  advance(100);
+  EXPECT_EQ(a.completed, 1);
+  EXPECT_EQ(tones(91), (std::vector<std::pair<uint64_t, Gen>>{
+                           {0, {941, 1477, 16384, 16384}}, {30, steady}, {70, kSilence}, {140, kOff}}));
+
+  // The echo canceller stays with the last receiver that switched it on.
+  ASSERT_TRUE(a.echoCancel(true));
+  ASSERT_TRUE(b.echoCancel(true));
+  board().clearLog();
+  a.CleanBeforeDestroy();
+  EXPECT_TRUE(board().logEntries().empty());
+  EXPECT_TRUE(dtmf().slot(91).lms);
+  b.CleanBeforeDestroy();
+  EXPECT_EQ(values(TonecReceiverService::kLmsOff), std::vector<long>{91});
+}
+
+TEST_F(TonecTest, DetectorsStayWithTheReceiversOfTheTimeSlotThatAskedForThem) {
+  using Events = std::vector<std::pair<uint32_t, uint32_t>>;
+  // a is registered first and asks for nothing: b's events go past it.
+  Receiver a(93), b(93);
+  ASSERT_TRUE(b.enableDTMF(true));
+  dtmf().inject(93, 1, 10);
+  ASSERT_TRUE(runUntil([&] { return !b.events.empty(); }));
+  EXPECT_TRUE(a.events.empty());
+
+  // Both ask for DTMF: the one detector now carries a's id, and each hears
+  // it. b goes and a keeps it; a's going switches it off.
+  ASSERT_TRUE(a.enableDTMF(true));
+  EXPECT_EQ(b.detectorId(), a.detectorId());
+  dtmf().inject(93, 2, 20);
+  ASSERT_TRUE(runUntil([&] { return b.events.size() == 2; }));
+  EXPECT_EQ(a.events, (Events{{2, 20}}));
+  b.CleanBeforeDestroy();
+  EXPECT_TRUE(records(TonecReceiverService::kDisableDetector).empty());
+  EXPECT_TRUE(dtmf().slot(93).detector);
+  dtmf().inject(93, 3, 30);
+  ASSERT_TRUE(runUntil([&] { return a.events.size() == 2; }));
+  EXPECT_EQ(b.events.size(), 2u);
+  a.CleanBeforeDestroy();
+  EXPECT_EQ(values(TonecReceiverService::kDisableDetector), std::vector<long>{93});
+
+  // The IVA detector likewise, whichever receiver goes first.
+  board().clearLog();
+  ASSERT_TRUE(a.enableIVA(true));
+  ASSERT_TRUE(b.enableIVA(true));
+  a.CleanBeforeDestroy();
+  EXPECT_TRUE(records(TonecReceiverService::kIvaDisable).empty());
+  dtmf().inject(93, 0x0400, 40, b.detectorId());
+  ASSERT_TRUE(runUntil([&] { return b.events.size() == 3; }));
+  EXPECT_EQ(a.events.size(), 2u);
+  b.CleanBeforeDestroy();
+  EXPECT_EQ(values(TonecReceiverService::kIvaDisable), std::vector<long>{93});
+
+  // A receiver switching its detector off switches it off for the time-slot:
+  // the other one that had it on asks for it again, and gets it.
+  ASSERT_TRUE(a.enableDTMF(true));
+  ASSERT_TRUE(b.enableDTMF(true));
+  ASSERT_TRUE(b.disableDTMF());
+  EXPECT_FALSE(a.detectorOn());
+  ASSERT_TRUE(a.enableDTMF(true));
+  EXPECT_TRUE(dtmf().slot(93).detector);
+  EXPECT_EQ(dtmf().slot(93).id, a.detectorId());
+  board().clearLog();
+  a.CleanBeforeDestroy();
+  EXPECT_EQ(values(TonecReceiverService::kDisableDetector), std::vector<long>{93});
+}
+
 TEST_F(TonecTest, AReceiverDeletedDuringDeliveryGetsNoMoreRecords) {
   // The first receiver's event deletes it and the second one; the
   // second's record, read in the same pass, finds nobody.
@@ -373,6 +464,18 @@ TEST_F(TonecTest, AReceiverDeletedDuringDeliveryGetsNoMoreRecords) {
   dtmf().inject(72, 2, 0);
   settle();
   EXPECT_EQ(err.text(), "receive tonec event from unknown timeslot 72\n");
+
+  // Both of one time-slot hear the record: the first deletes the second
+  // before its turn.
+  d = new Deleter(73);
+  d->victim = new Receiver(73);
+  ASSERT_TRUE(d->enableDTMF(true));
+  ASSERT_TRUE(d->victim->enableDTMF(true));
+  err.clear();
+  dtmf().inject(73, 3, 0);
+  dtmf().inject(73, 4, 0);
+  settle();
+  EXPECT_EQ(err.text(), "receive tonec event from unknown timeslot 73\n");
 }
 
 TEST_F(TonecTest, ShortRecordsAreDroppedAndALostDeviceIsReopenedByConfiguration) {

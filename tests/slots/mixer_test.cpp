@@ -235,4 +235,66 @@ TEST_F(MixerTest, PortFunctionsAndEvents) {
   leave();
 }
 
+TEST_F(MixerTest, APortGoingLeavesTheToneTheOtherPortOfItsChannelSetSince) {
+  query();
+  // The output and the input of one channel share its time-slot.
+  send(mixerOut(30, 3, "tdm : 3", ""));
+  send(mixerIn(33, 3, "tdm : 3", ", ecm { ec TRUE, es FALSE }"));
+  const uint32_t ts = channelOf(3, 3);
+  const std::string playout =
+      "translateDTMF : { digits { { freq1 941, freq2 1477 }, { freq1 697, freq2 1209 } }, "
+      "toneDuration 2000, pauseDuration 100 }";
+  auto settings = [&] {
+    std::vector<std::string> out;
+    for (const Board::Dtmf::Tone& t : dtmf().tones(ts))
+      out.push_back(std::to_string(t.freq1) + " " + std::to_string(t.freq2) + " " + std::to_string(t.amp1) +
+                    " " + std::to_string(t.amp2));
+    return out;
+  };
+
+  // The input's first digit is still sounding when the output sets its
+  // tone; the input goes, the tone stays, and goes with the output.
+  EXPECT_EQ(send(ioctl(33, playout)), std::vector<std::string>{ok(33)});
+  EXPECT_EQ(send(ioctl(30, "tone-gen-enable : { freq 1000, amp 2000 }")), std::vector<std::string>{ok(30)});
+  EXPECT_EQ(send(cmd(33, "destroy : NULL")), std::vector<std::string>{ok(33)});
+  EXPECT_EQ(settings(), (std::vector<std::string>{"941 1477 16384 16384", "1000 0 2000 0"}));
+  EXPECT_FALSE(dtmf().slot(ts).lms);
+  EXPECT_EQ(send(cmd(30, "destroy : NULL")), std::vector<std::string>{ok(30)});
+  EXPECT_EQ(settings(), (std::vector<std::string>{"941 1477 16384 16384", "1000 0 2000 0", "0 0 0 0"}));
+
+  // A port's own digit is still brought to silence and off as it goes.
+  dtmf().reset();
+  send(mixerIn(33, 3, "tdm : 3"));
+  EXPECT_EQ(send(ioctl(33, playout)), std::vector<std::string>{ok(33)});
+  EXPECT_EQ(send(cmd(33, "destroy : NULL")), std::vector<std::string>{ok(33)});
+  EXPECT_EQ(settings(), (std::vector<std::string>{"941 1477 16384 16384", "1000 1000 0 0", "0 0 0 0"}));
+  leave();
+}
+
+TEST_F(MixerTest, AnInputHearsItsDetectorsWhateverTheOtherPortOfItsChannelDoes) {
+  query();
+  // The output is created first, so it comes first on the shared time-slot.
+  send(mixerOut(40, 3, "tdm : 6", ""));
+  send(mixerIn(41, 3, "tdm : 6"));
+  const uint32_t ts = channelOf(3, 6);
+  EXPECT_EQ(send(ioctl(40, "iva-enable : TRUE")), std::vector<std::string>{ok(40)});
+  EXPECT_EQ(send(ioctl(41, "iva-enable : TRUE")), std::vector<std::string>{ok(41)});
+  EXPECT_EQ(send(ioctl(41, "dtmf-enable : TRUE")), std::vector<std::string>{ok(41)});
+  dtmf().inject(ts, 5, 77);
+  EXPECT_EQ(collect(0), std::vector<std::string>{
+                             "{ slot 41, pdu signal : tonec : { timestamp 77, event dtmf : 5 } }"});
+
+  // The output goes; the input's detectors stay on, and it still hears them.
+  EXPECT_EQ(send(cmd(40, "destroy : NULL")), std::vector<std::string>{ok(40)});
+  EXPECT_TRUE(dtmf().slot(ts).iva);
+  EXPECT_TRUE(dtmf().slot(ts).detector);
+  dtmf().inject(ts, 0x0300, 78);
+  EXPECT_EQ(collect(0), std::vector<std::string>{
+                             "{ slot 41, pdu signal : tonec : { timestamp 78, event iva : code : 3 } }"});
+  EXPECT_EQ(send(cmd(41, "destroy : NULL")), std::vector<std::string>{ok(41)});
+  EXPECT_FALSE(dtmf().slot(ts).iva);
+  EXPECT_FALSE(dtmf().slot(ts).detector);
+  leave();
+}
+
 }  // namespace
