@@ -76,8 +76,10 @@ PstnSlot::~PstnSlot() {
 // ---------------------------------------------------------------- channel
 
 void PstnSlot::start() {
-  if (hdlc_->params().tdm == kUnset) {
-    // No connection has named the time-slot: the link starts when one does.
+  const HDLC::Params& p = hdlc_->params();
+  const bool bri = kind_ == BriUser || kind_ == BriNetwork;
+  if (p.tdm == kUnset || (bri && p.tdmTx == kUnset)) {
+    // No connection gives the channels: the link starts when one does.
     std::clog << "pstn-slot: " << static_cast<const Slot&>(*this) << ": not connected, the link starts with the connection" << std::endl;
     return;
   }
@@ -128,6 +130,7 @@ bool PstnSlot::IHwDisconnectReceiver(Slot&) {
   // are the HDLC channel's, and closing it undoes them. Left open, they
   // would outlive the connection that made them.
   hdlc_->deactivate();
+  forget(&HDLC::Params::tdm);
   return true;
 }
 
@@ -137,8 +140,17 @@ bool PstnSlot::IHwDisconnectTransmitter(Slot& dst) {
   Slot::IHwDisconnectTransmitter(dst);
   // A BRI channel needs both connections; on an E1 time-slot the receiver
   // connection made both ways and keeps its channel.
-  if (bri) hdlc_->deactivate();
+  if (bri) {
+    hdlc_->deactivate();
+    forget(&HDLC::Params::tdmTx);
+  }
   return true;
+}
+
+void PstnSlot::forget(uint32_t HDLC::Params::*channel) {
+  HDLC::Params p = hdlc_->params();
+  p.*channel = kUnset;
+  hdlc_->params(p);
 }
 
 bool PstnSlot::IActivate(const TERM::TermActivateParams&) {

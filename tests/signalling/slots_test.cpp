@@ -134,6 +134,57 @@ TEST_F(SignallingSlots, PstnSlotRefusesWhatItCannotServe) {
   leave();
 }
 
+// A link whose connection went takes no path when activated: by then the
+// time-slot it had may carry a later connection, which must stand. It
+// waits for a connection, as a link never connected does.
+TEST_F(SignallingSlots, ALinkActivatedAfterItsConnectionWentWaitsForANewOne) {
+  const auto listening = [&](uint32_t ch) {
+    const Board::Hal::Channel c = board().hal().channel(ch);
+    return c.kind == Board::Hal::Channel::Listening ? int(c.source) : -1;
+  };
+  // E1: the trunk-to-link connection goes, and trunk slot 2 then feeds
+  // the time-slot (16) that the link's channel fed.
+  for (const std::string kind : {"ss7 : { trunk 1, slc 1, dpc 1, opc 2, emergency TRUE }",
+                                 "isdn : { type pri, trunk 1, log 0, side user : NULL }"}) {
+    SCOPED_TRACE(kind);
+    send(trunk(1, 0, 16));
+    send(trunk(2, 0, 17));
+    send(cmd(10, "create : pstn : " + kind));
+    send(cmd(1, "connect : 10", 2));
+    EXPECT_EQ(listening(16), int(lastChannel()));
+    EXPECT_EQ(having(send(cmd(10, "disconnect : NULL", 3)), "pdu response"), std::vector<std::string>{ok(10, 3)});
+    send(cmd(2, "connect : 1", 4));
+    ASSERT_EQ(listening(16), 17);
+    EXPECT_EQ(having(send(cmd(10, "activate : empty : NULL", 5)), "pdu response"), std::vector<std::string>{ok(10, 5)});
+    EXPECT_FALSE(static_cast<PstnSlot*>(slot(10))->hdlc().is_open());
+    EXPECT_EQ(listening(16), 17);
+    send(cmd(10, "destroy : NULL", 6));
+    EXPECT_EQ(listening(16), 17);
+    for (unsigned n : {1, 2}) send(cmd(n, "destroy : NULL", 7));
+  }
+
+  // BRI: the link-to-trunk connection goes, and trunk slot 2 then feeds
+  // channel 0; making the connection again starts the link once more.
+  send(cmd(1, "create : trunk_bri : { trunk 0, timeslot 0 }"));
+  send(cmd(2, "create : trunk_bri : { trunk 0, timeslot 1 }"));
+  send(cmd(10, "create : pstn : isdn : { type bri, trunk 1, log 0, side user : NULL }"));
+  send(cmd(1, "connect : 10", 2));
+  send(cmd(10, "connect : 1", 3));
+  EXPECT_EQ(listening(0), int(lastChannel()));
+  send(cmd(1, "disconnect : NULL", 4));
+  send(cmd(2, "connect : 1", 5));
+  ASSERT_EQ(listening(0), 1);
+  EXPECT_EQ(having(send(cmd(10, "activate : empty : NULL", 6)), "pdu response"), std::vector<std::string>{ok(10, 6)});
+  auto* bri = static_cast<PstnSlot*>(slot(10));
+  EXPECT_FALSE(bri->hdlc().is_open());
+  EXPECT_EQ(listening(0), 1);
+  EXPECT_EQ(having(send(cmd(10, "connect : 1", 7)), "pdu response"), std::vector<std::string>{ok(10, 7)});
+  EXPECT_TRUE(bri->hdlc().is_open());
+  EXPECT_EQ(listening(0), int(lastChannel()));
+  EXPECT_EQ(listening(lastChannel()), 0);
+  leave();
+}
+
 TEST_F(SignallingSlots, BriNetworkSideIsWiredToItsChannelBothWays) {
   send(probe(1, 5, 6));
   send("{ seq 2, slot 10, pdu command : create : pstn : isdn : { type bri, trunk 1, log 0, side network : NULL } }");
