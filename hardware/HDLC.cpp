@@ -116,6 +116,12 @@ void HDLC::deactivate() {
   if (tracing()) std::clog << ext::header(this) << "deactivated" << std::endl;
 }
 
+bool HDLC::rewire() {
+  if (m_wired < 0) return false;
+  HwMux* mux = HwMux::instance();
+  return mux->Listens(m_wiredTx, m_wired) || mux->Connect(m_wired, m_wiredTx);
+}
+
 void HDLC::unwire() {
   if (m_wired < 0) return;
   HwMux* mux = HwMux::instance();

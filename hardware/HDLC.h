@@ -87,6 +87,10 @@ class HDLC : public GenericHDLC {
   // (Re)opens the channel with the stored parameters; true on success.
   bool activate();
   void deactivate();
+  // Makes the time-slot hear the open channel again after its path was
+  // taken down (a disconnection idles the time-slot); true when the path
+  // stands. A closed channel has none to give.
+  bool rewire();
 
   bool hdlc_transmit(Packet& frame) override;
   bool is_open() const override { return m_event.IsActive(); }

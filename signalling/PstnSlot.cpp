@@ -116,7 +116,13 @@ bool PstnSlot::IHwConnectReceiver(Slot& src) {
 }
 
 bool PstnSlot::IHwConnectTransmitter(Slot& dst) {
-  if (kind_ == Ss7 || kind_ == Pri) return true;  // the receiver connection sets up both ways
+  if (kind_ == Ss7 || kind_ == Pri) {
+    // The receiver connection wires the time-slot both ways. Taking this
+    // connection down idled the time-slot; making it again gives it back
+    // to the open channel.
+    if (hdlc_->is_open() && uint32_t(dst.GetReceiveChannel()) == hdlc_->params().tdm) return hdlc_->rewire();
+    return true;
+  }
   HDLC::Params p = hdlc_->params();
   p.tdmTx = uint32_t(dst.GetReceiveChannel());
   hdlc_->params(p);
