@@ -59,7 +59,7 @@ bool HDLC::channelType(uint32_t mode, uint32_t& type) {
   return false;
 }
 
-bool HDLC::activate() {
+bool HDLC::activate(bool feed) {
   deactivate();
   m_stat = Statistics();
 
@@ -96,7 +96,7 @@ bool HDLC::activate() {
   m_wired = channel;
   m_wiredTx = int(m_params.mode == bri ? m_params.tdmTx : m_params.tdm);
   m_wiredRx = int(m_params.tdm);
-  mux->Connect(channel, m_wiredTx);
+  if (feed) mux->Connect(channel, m_wiredTx);
   mux->Connect(m_wiredRx, channel);
 
   m_event.Bind<HDLC>("HDLC::OnEvent", &HDLC::on_event, this);

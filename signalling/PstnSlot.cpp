@@ -1,5 +1,6 @@
 #include "signalling/PstnSlot.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -83,11 +84,18 @@ void PstnSlot::start() {
     std::clog << "pstn-slot: " << static_cast<const Slot&>(*this) << ": not connected, the link starts with the connection" << std::endl;
     return;
   }
-  if (!hdlc_->activate()) {
+  if (!hdlc_->activate(feedsTimeSlot())) {
     OnDeactivated();
     return;
   }
   activate();
+}
+
+bool PstnSlot::feedsTimeSlot() const {
+  if (kind_ == BriUser || kind_ == BriNetwork) return true;  // start() waits for both connections
+  const uint32_t tdm = hdlc_->params().tdm;
+  const std::vector<Slot*>& sinks = GetSinks();
+  return std::any_of(sinks.begin(), sinks.end(), [tdm](Slot* s) { return uint32_t(s->GetReceiveChannel()) == tdm; });
 }
 
 bool PstnSlot::IHwConnectReceiver(Slot& src) {
@@ -117,9 +125,9 @@ bool PstnSlot::IHwConnectReceiver(Slot& src) {
 
 bool PstnSlot::IHwConnectTransmitter(Slot& dst) {
   if (kind_ == Ss7 || kind_ == Pri) {
-    // The receiver connection wires the time-slot both ways. Taking this
-    // connection down idled the time-slot; making it again gives it back
-    // to the open channel.
+    // The receiver connection opened the channel; the time-slot hears it
+    // from this connection on. Taking the connection down idled the
+    // time-slot; making it again gives it back to the open channel.
     if (hdlc_->is_open() && uint32_t(dst.GetReceiveChannel()) == hdlc_->params().tdm) return hdlc_->rewire();
     return true;
   }
