@@ -135,9 +135,10 @@ TEST_F(SignallingSlots, PstnSlotRefusesWhatItCannotServe) {
   leave();
 }
 
-// A link whose connection went takes no path when activated: by then the
-// time-slot it had may carry a later connection, which must stand. It
-// waits for a connection, as a link never connected does.
+// A link takes no time-slot that no connection of its own gives it: the
+// time-slot may carry a later connection by then, which must stand. A
+// link whose connection went waits for a new one, as a link never
+// connected does.
 TEST_F(SignallingSlots, ALinkActivatedAfterItsConnectionWentWaitsForANewOne) {
   const auto listening = [&](uint32_t ch) {
     const Board::Hal::Channel c = board().hal().channel(ch);
@@ -178,6 +179,44 @@ TEST_F(SignallingSlots, ALinkActivatedAfterItsConnectionWentWaitsForANewOne) {
     send(cmd(10, "destroy : NULL", 6));
     EXPECT_EQ(listening(16), 17);
     for (unsigned n : {1, 2}) send(cmd(n, "destroy : NULL", 7));
+  }
+
+  // A raw HDLC pipe: either connection alone wires the time-slot both
+  // ways, unless trunk slot 2 feeds it. Once the connection went, an
+  // activate takes nothing; the pipe-to-trunk connection gone, the
+  // trunk-to-pipe one left, an activate takes what it hears only. A
+  // connection made again starts the channel again.
+  const struct {
+    const char* name;
+    std::vector<std::string> connect;
+    std::string drop;  // empty: 2 -> 1 replaces 10 -> 1
+  } pipes[] = {{"trunk to pipe", {cmd(1, "connect : 10", 2)}, cmd(10, "disconnect : NULL", 2)},
+               {"pipe to trunk", {cmd(10, "connect : 1", 2)}, cmd(1, "disconnect : NULL", 2)},
+               {"both ways", {cmd(1, "connect : 10", 2), cmd(10, "connect : 1", 2)}, ""}};
+  for (const auto& way : pipes) {
+    SCOPED_TRACE(way.name);
+    const bool trunkToPipeOnly = way.connect.size() == 1 && way.connect[0] == cmd(1, "connect : 10", 2);
+    send(trunk(1, 0, 16));
+    send(trunk(2, 0, 17));
+    send(cmd(10, "create : hdlcParams : { trunk 1, log 0, address 1 }"));
+    auto* pipe = static_cast<HdlcSlot*>(slot(10));
+    for (const std::string& c : way.connect) send(c);
+    EXPECT_EQ(listening(16), int(lastChannel()));
+    if (!way.drop.empty()) send(way.drop);
+    send(cmd(2, "connect : 1", 2));
+    ASSERT_EQ(listening(16), 17);
+    EXPECT_EQ(having(send(cmd(10, "activate : empty : NULL", 2)), "pdu response"), std::vector<std::string>{ok(10, 2)});
+    EXPECT_EQ(pipe->hdlc().is_open(), way.drop.empty());
+    if (way.drop.empty()) {
+      EXPECT_EQ(listening(lastChannel()), 16);
+    }
+    EXPECT_EQ(listening(16), 17);
+    for (const std::string& c : way.connect)
+      EXPECT_EQ(having(send(c), "pdu response"), std::vector<std::string>{ok(c == cmd(1, "connect : 10", 2) ? 1 : 10, 2)});
+    EXPECT_TRUE(pipe->hdlc().is_open());
+    EXPECT_EQ(listening(lastChannel()), 16);
+    EXPECT_EQ(listening(16), trunkToPipeOnly ? 17 : int(lastChannel()));
+    for (unsigned n : {10, 1, 2}) send(cmd(n, "destroy : NULL", 7));
   }
 
   // BRI: the link-to-trunk connection goes, and trunk slot 2 then feeds
