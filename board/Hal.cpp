@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "board/Mcc.h"
 #include "board/Record.h"
 #include "board/StandIn.h"
 
@@ -67,6 +68,7 @@ Reply Hal::request(Session&, Request& r) {
       Channel& c = channels_[getBE32(p)];
       c.kind = Channel::Listening;
       c.source = getBE32(p + 4);
+      board_.mcc().heardLocked(getBE32(p), c.source);
       return Reply::ok();
     }
     case kDisable:

@@ -82,6 +82,7 @@ void Mcc::received(Session& s, std::string&& frame) {
   }
   Channel* c = of(s);
   ++c->written;
+  if (c->params.type == Ss7) c->last = frame;
   if (c->dropEvery && c->written % c->dropEvery == 0) {
     ++c->dropped;
     return;
@@ -142,6 +143,18 @@ bool Mcc::overLineLocked(Session& s, std::string& frame) {
     return true;  // a line that nobody listens to carries it away too
   }
   return false;
+}
+
+void Mcc::heardLocked(uint32_t timeslot, uint32_t source) {
+  auto it = lines_.find(timeslot);
+  Session* from = find(source);
+  if (it == lines_.end() || !from || of(*from)->params.type != Ss7) return;
+  const std::string unit = repetition(of(*from)->last);
+  if (unit.empty()) return;
+  if (Session* to = listenerLocked(it->second.to)) {
+    size_t size = of(*to)->params.rxPacketSize;
+    to->deliver(unit.substr(0, size));
+  }
 }
 
 bool Mcc::loop(uint32_t a, uint32_t b, unsigned lose, unsigned corrupt) {

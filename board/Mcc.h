@@ -71,8 +71,10 @@ class Mcc : public Model {
   // (0: none). A channel in SS7 mode repeats its last unit while it has
   // nothing new to send, so on its line a unit that did not arrive is
   // followed by its repetition: the lost FISU or LSSU itself, or a FISU
-  // with the sequence octets of the lost MSU. Looping a time-slot again
-  // changes its damage and keeps its counts.
+  // with the sequence octets of the lost MSU. For the same reason a looped
+  // time-slot that starts to hear a channel in SS7 mode carries that
+  // repetition of the channel's last unit at once. Looping a time-slot
+  // again changes its damage and keeps its counts.
   bool loop(uint32_t a, uint32_t b, unsigned lose = 0, unsigned corrupt = 0);
   // Ends the loop of a time-slot (and of its other end).
   void unloop(uint32_t a);
@@ -91,6 +93,9 @@ class Mcc : public Model {
   bool syncBeforeRequest() const override { return true; }
   void received(Session& s, std::string&& frame) override;
   void closed(Session& s) override;
+  // For the switch, with the board's lock held: the time-slot now listens
+  // to the source channel.
+  void heardLocked(uint32_t timeslot, uint32_t source);
   std::string describe(const LogEntry& e) const override;
   bool command(const std::vector<std::string>& args, std::ostream& out) override;
   void help(std::ostream& out) const override;
@@ -105,6 +110,7 @@ class Mcc : public Model {
     unsigned dropEvery = 0;
     unsigned long written = 0;  // frames the daemon wrote
     unsigned long dropped = 0;
+    std::string last;  // SS7 mode: the last unit, which the channel repeats
   };
   // One direction of a looped line, kept by the time-slot it starts from.
   struct Line {

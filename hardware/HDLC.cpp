@@ -59,7 +59,7 @@ bool HDLC::channelType(uint32_t mode, uint32_t& type) {
   return false;
 }
 
-bool HDLC::activate() {
+bool HDLC::activate(bool feed) {
   deactivate();
   m_stat = Statistics();
 
@@ -96,7 +96,7 @@ bool HDLC::activate() {
   m_wired = channel;
   m_wiredTx = int(m_params.mode == bri ? m_params.tdmTx : m_params.tdm);
   m_wiredRx = int(m_params.tdm);
-  mux->Connect(channel, m_wiredTx);
+  if (feed) mux->Connect(channel, m_wiredTx);
   mux->Connect(m_wiredRx, channel);
 
   m_event.Bind<HDLC>("HDLC::OnEvent", &HDLC::on_event, this);
@@ -114,6 +114,12 @@ void HDLC::deactivate() {
   m_ready = false;
   ++m_generation;
   if (tracing()) std::clog << ext::header(this) << "deactivated" << std::endl;
+}
+
+bool HDLC::rewire() {
+  if (m_wired < 0) return false;
+  HwMux* mux = HwMux::instance();
+  return mux->Listens(m_wiredTx, m_wired) || mux->Connect(m_wired, m_wiredTx);
 }
 
 void HDLC::unwire() {

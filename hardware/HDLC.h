@@ -1,9 +1,11 @@
 #pragma once
 // One HDLC channel of the board's multi-channel HDLC controller
 // ("/dev/mcc/ctl"). Activating it allocates a controller channel, learns the
-// switch channel the controller uses for it and wires that channel both
-// ways to a trunk time-slot through the TDM switch. From then on one read
-// of the device is one received frame and one write sends one frame.
+// switch channel the controller uses for it and wires that channel to a
+// trunk time-slot through the TDM switch: the channel hears the time-slot
+// and, unless its user holds that back, the time-slot hears the channel.
+// From then on one read of the device is one received frame and one write
+// sends one frame.
 // Closing the channel (deactivation, a read error, reactivation, the
 // destructor) undoes those two paths, each unless the switch has since been
 // told otherwise for it: the freed controller channel is handed out again,
@@ -85,8 +87,16 @@ class HDLC : public GenericHDLC {
   void trunk(unsigned n) { m_trunk = n; }
 
   // (Re)opens the channel with the stored parameters; true on success.
-  bool activate();
+  // With feed false the channel hears its time-slot but the time-slot
+  // does not hear it: no connection gives the channel that path yet, and
+  // the time-slot may carry another's. rewire() gives it later.
+  bool activate(bool feed = true);
   void deactivate();
+  // Makes the time-slot hear the open channel (again, after a
+  // disconnection idled it, or at last, after an activation that did not
+  // feed it); true when the path stands. A closed channel has none to
+  // give.
+  bool rewire();
 
   bool hdlc_transmit(Packet& frame) override;
   bool is_open() const override { return m_event.IsActive(); }

@@ -1,5 +1,6 @@
 #include "signalling/HdlcSlot.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "log/Ext.h"
@@ -40,29 +41,34 @@ void HdlcSlot::trace(const char* what, const Packet* frame) const {
 
 // ---------------------------------------------------------------- channel
 
-bool HdlcSlot::connect(int channel) {
+bool HdlcSlot::connect(int channel, bool feed) {
   HDLC::Params p = hdlc_->params();
   p.tdm = uint32_t(channel);
   p.mode = HDLC::pri;
   hdlc_->params(p);
-  if (p.tdm != kUnset) iactivate();
+  if (p.tdm != kUnset) iactivate(feed);
   return true;
 }
 
 bool HdlcSlot::IHwConnectTransmitter(Slot& dst) {
   trace("IHwConnectTransmitter");
-  return connect(dst.GetReceiveChannel());
+  return connect(dst.GetReceiveChannel(), true);
 }
 
 bool HdlcSlot::IHwConnectReceiver(Slot& src) {
   trace("IHwConnectReceiver");
-  return connect(src.GetTransmitChannel());
+  return connect(src.GetTransmitChannel(), feeds(src));
 }
 
-void HdlcSlot::iactivate() {
+bool HdlcSlot::feeds(Slot& trunk) {
+  Slot* other = trunk.GetSource();
+  return !other || other == this;
+}
+
+void HdlcSlot::iactivate(bool feed) {
   if (tracing())
     std::clog << ext::header(this) << "Try to activate HDCL, params.tdm = " << int(hdlc_->params().tdm) << std::endl;
-  if (!hdlc_->activate()) {
+  if (!hdlc_->activate(feed)) {
     OnDeactivated();
     return;
   }
@@ -76,7 +82,8 @@ bool HdlcSlot::IActivate(const TERM::TermActivateParams&) {
     std::clog << ext::header(this) << "not connected, the channel starts with the connection" << std::endl;
     return true;
   }
-  iactivate();
+  Slot* src = GetSource();
+  iactivate(!src || uint32_t(src->GetTransmitChannel()) != hdlc_->params().tdm || feeds(*src));
   return true;
 }
 
@@ -84,6 +91,8 @@ bool HdlcSlot::IHwDisconnectTransmitter(Slot& dst) {
   trace("IHwDisconnectTransmitter");
   Slot::IHwDisconnectTransmitter(dst);
   hdlc_->deactivate();
+  Slot* src = GetSource();
+  if (!src || uint32_t(src->GetTransmitChannel()) != hdlc_->params().tdm) forget();
   return true;
 }
 
@@ -92,7 +101,17 @@ bool HdlcSlot::IHwDisconnectReceiver(Slot&) {
   // The slot has no receive channel of its own on the switch (the
   // controller's channel is switched by the HDLC): nothing to break there.
   hdlc_->deactivate();
+  const std::vector<Slot*>& sinks = GetSinks();
+  const uint32_t tdm = hdlc_->params().tdm;
+  if (std::none_of(sinks.begin(), sinks.end(), [tdm](Slot* s) { return uint32_t(s->GetReceiveChannel()) == tdm; }))
+    forget();
   return true;
+}
+
+void HdlcSlot::forget() {
+  HDLC::Params p = hdlc_->params();
+  p.tdm = kUnset;
+  hdlc_->params(p);
 }
 
 bool HdlcSlot::IDeactivate() {

@@ -5,6 +5,10 @@
 // with that address come back as hdlcPackages ioctl signals. There is no
 // link protocol: frames are numbered modulo 8 in the control octet, the
 // peer's last number is echoed, and nothing is acknowledged or resent.
+// A connection with a trunk time-slot, either way, starts the channel
+// and wires it both ways, but leaves the time-slot to another slot that
+// feeds it; an activate restarts the channel while such a connection
+// stands.
 //
 // Line frames:
 //   octets 0-1  address, high octet first
@@ -71,9 +75,18 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   static bool tracing() { return s_trace && *s_trace; }
 
  private:
-  void iactivate();
+  // feed: the time-slot is to hear the channel (see HDLC::activate).
+  void iactivate(bool feed);
   // Starts the channel once a connection has named its time-slot.
-  bool connect(int channel);
+  bool connect(int channel, bool feed);
+  // Whether the time-slot of a trunk slot connected to this one may hear
+  // the channel: not while another slot feeds that trunk slot, whose
+  // path it would take over.
+  bool feeds(Slot& trunk);
+  // No connection with the time-slot is left, and by now it may carry a
+  // later one: no activation may wire it again until a connection names
+  // it anew.
+  void forget();
   void trace(const char* what, const Packet* frame = nullptr) const;
 
   std::unique_ptr<HDLC> hdlc_;

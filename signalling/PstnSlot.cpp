@@ -1,5 +1,6 @@
 #include "signalling/PstnSlot.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -76,16 +77,25 @@ PstnSlot::~PstnSlot() {
 // ---------------------------------------------------------------- channel
 
 void PstnSlot::start() {
-  if (hdlc_->params().tdm == kUnset) {
-    // No connection has named the time-slot: the link starts when one does.
+  const HDLC::Params& p = hdlc_->params();
+  const bool bri = kind_ == BriUser || kind_ == BriNetwork;
+  if (p.tdm == kUnset || (bri && p.tdmTx == kUnset)) {
+    // No connection gives the channels: the link starts when one does.
     std::clog << "pstn-slot: " << static_cast<const Slot&>(*this) << ": not connected, the link starts with the connection" << std::endl;
     return;
   }
-  if (!hdlc_->activate()) {
+  if (!hdlc_->activate(feedsTimeSlot())) {
     OnDeactivated();
     return;
   }
   activate();
+}
+
+bool PstnSlot::feedsTimeSlot() const {
+  if (kind_ == BriUser || kind_ == BriNetwork) return true;  // start() waits for both connections
+  const uint32_t tdm = hdlc_->params().tdm;
+  const std::vector<Slot*>& sinks = GetSinks();
+  return std::any_of(sinks.begin(), sinks.end(), [tdm](Slot* s) { return uint32_t(s->GetReceiveChannel()) == tdm; });
 }
 
 bool PstnSlot::IHwConnectReceiver(Slot& src) {
@@ -114,7 +124,13 @@ bool PstnSlot::IHwConnectReceiver(Slot& src) {
 }
 
 bool PstnSlot::IHwConnectTransmitter(Slot& dst) {
-  if (kind_ == Ss7 || kind_ == Pri) return true;  // the receiver connection sets up both ways
+  if (kind_ == Ss7 || kind_ == Pri) {
+    // The receiver connection opened the channel; the time-slot hears it
+    // from this connection on. Taking the connection down idled the
+    // time-slot; making it again gives it back to the open channel.
+    if (hdlc_->is_open() && uint32_t(dst.GetReceiveChannel()) == hdlc_->params().tdm) return hdlc_->rewire();
+    return true;
+  }
   HDLC::Params p = hdlc_->params();
   p.tdmTx = uint32_t(dst.GetReceiveChannel());
   hdlc_->params(p);
@@ -128,6 +144,7 @@ bool PstnSlot::IHwDisconnectReceiver(Slot&) {
   // are the HDLC channel's, and closing it undoes them. Left open, they
   // would outlive the connection that made them.
   hdlc_->deactivate();
+  forget(&HDLC::Params::tdm);
   return true;
 }
 
@@ -137,8 +154,17 @@ bool PstnSlot::IHwDisconnectTransmitter(Slot& dst) {
   Slot::IHwDisconnectTransmitter(dst);
   // A BRI channel needs both connections; on an E1 time-slot the receiver
   // connection made both ways and keeps its channel.
-  if (bri) hdlc_->deactivate();
+  if (bri) {
+    hdlc_->deactivate();
+    forget(&HDLC::Params::tdmTx);
+  }
   return true;
+}
+
+void PstnSlot::forget(uint32_t HDLC::Params::*channel) {
+  HDLC::Params p = hdlc_->params();
+  p.*channel = kUnset;
+  hdlc_->params(p);
 }
 
 bool PstnSlot::IActivate(const TERM::TermActivateParams&) {

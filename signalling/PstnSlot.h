@@ -8,8 +8,11 @@
 //
 // The channel starts when a trunk time-slot is connected to the slot (on a
 // BRI port, once both directions have their switch channel), and again on
-// each activate command; a deactivate stops the link, and a disconnection
-// stops it and closes the channel.
+// each activate command while connected; a deactivate stops the link, and
+// the end of a connection that gave the channel a switch channel stops it
+// and closes the channel. On an E1 time-slot the open channel hears the
+// time-slot, and the time-slot hears the channel only while the slot is
+// connected to it.
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -34,7 +37,7 @@ class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
  public:
   // The link kinds, chosen once from the creation parameters.
   enum Kind : uint32_t { Ss7 = 0, Pri = 1, BriUser = 2, BriNetwork = 3 };
-  static constexpr uint32_t kUnset = 0xFFFFFFFF;  // a switch channel no connection has given
+  static constexpr uint32_t kUnset = 0xFFFFFFFF;  // a switch channel no connection gives
   static const TimerSpec<PstnSlot> TUpdatespec;  // the counter report, 3000 ms
 
   explicit PstnSlot(const LGCP::PstnParams& params);
@@ -83,6 +86,14 @@ class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
  private:
   // Opens the channel with its parameters, then starts the link.
   void start();
+  // Whether the time-slot is to hear the channel. On an E1 time-slot the
+  // receiver connection opens the channel, but only a connection from this
+  // slot to the time-slot gives the time-slot to it: without one, the
+  // time-slot may carry another source.
+  bool feedsTimeSlot() const;
+  // The connection that gave the channel word has gone, and its channel
+  // may carry a later connection: no activation may wire it again.
+  void forget(uint32_t HDLC::Params::*channel);
 
   std::unique_ptr<HDLC> hdlc_;
   Kind kind_ = Ss7;

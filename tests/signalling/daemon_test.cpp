@@ -106,6 +106,34 @@ struct SignallingDaemon : ::testing::Test {
               (std::vector<std::string>{ok(1, 5), ok(10, 6), ok(2, 7), ok(11, 8)}));
   }
 
+  // Pairs links a (slot 10) and b (slot 11), takes a's connection to its
+  // trunk slot down and makes it again: the time-slot idles in between,
+  // then carries a's channel as before, and the payload a sends then
+  // reaches b.
+  void relink(const std::string& createA, const std::string& createB, const std::string& payload) {
+    QvctlSession c(port);
+    pair(c, createA, createB);
+    if (HasFatalFailure()) return;
+    until(c, {"{ slot 10, pdu signal : activated", "{ slot 11, pdu signal : activated"}, early);
+    const std::map<unsigned, unsigned> held = paths();
+    ASSERT_EQ(held.size(), 4u);
+
+    EXPECT_EQ(having(c.send(cmd(1, "disconnect : NULL", 20) + "\n", 1), "pdu response"),
+              std::vector<std::string>{ok(1, 20)});
+    EXPECT_EQ(board("hal channel 16").rfind("16 drive 0xD5 ", 0), 0u) << board("hal channel 16");
+    std::map<unsigned, unsigned> heard = held;
+    heard.erase(16);  // a still hears the time-slot
+    EXPECT_EQ(paths(), heard);
+
+    EXPECT_EQ(having(c.send(cmd(10, "connect : 1", 21) + "\n", 1), "pdu response"),
+              std::vector<std::string>{ok(10, 21)});
+    EXPECT_EQ(paths(), held);  // the same channel: the link never stopped
+    const std::vector<std::string> got =
+        c.send(cmd(10, "userData : '" + payload + "'H", 22) + "\n", 1, userData(11, payload));
+    EXPECT_EQ(having(got, "userData"), std::vector<std::string>{userData(11, payload)});
+    EXPECT_EQ(c.finish(), 0);
+  }
+
   TestRoot root;
   std::vector<std::string> early;
   int port = 0;
@@ -207,14 +235,21 @@ TEST_F(SignallingDaemon, HdlcPairExchangesAddressedFramesAsIoctls) {
   EXPECT_EQ(c.finish(), 0);
 }
 
+// On an E1 time-slot one connection's path carries both ways: the link
+// still hears the line while it no longer feeds it.
+TEST_F(SignallingDaemon, Ss7LinkFeedsItsTimeSlotAgainWhenConnectedToItAgain) { relink(kSs7A, kSs7B, msu(7)); }
+
+TEST_F(SignallingDaemon, PrimaryRateLinkFeedsItsTimeSlotAgainWhenConnectedToItAgain) {
+  relink("{ seq 3, slot 10, pdu command : create : pstn : isdn : { type pri, trunk 1, log 0, side user : NULL } }",
+         "{ seq 4, slot 11, pdu command : create : pstn : isdn : { type pri, trunk 2, log 0, side network : NULL } }",
+         "080101050401");
+}
+
 TEST_F(SignallingDaemon, ATornDownLinkLeavesNoPathForTheNextControllerChannels) {
-  // As an SS7 pair is set up on looped time-slots: each trunk slot
-  // connected to its link, which wires the line both ways.
   QvctlSession c(port);
-  ASSERT_EQ(board("mcc loop 16 48"), "");
-  c.send(trunk(1, 0, 16, 1) + "\n" + trunk(2, 1, 16, 2) + "\n" + kSs7A + "\n" + kSs7B + "\n", 4);
-  until(c, {"{ slot 10, pdu signal : activated", "{ slot 11, pdu signal : activated"},
-        c.send(cmd(1, "connect : 10", 5) + "\n" + cmd(2, "connect : 11", 6) + "\n", 2));
+  pair(c, kSs7A, kSs7B);
+  if (HasFatalFailure()) return;
+  until(c, {"{ slot 10, pdu signal : activated", "{ slot 11, pdu signal : activated"}, early);
   std::map<unsigned, unsigned> held = paths();
   ASSERT_EQ(held.size(), 4u);
   const unsigned a = held[16], b = held[48];

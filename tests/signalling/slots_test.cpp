@@ -66,6 +66,7 @@ TEST_F(SignallingSlots, Ss7SlotOnATrunkTimeSlot) {
   send(trunk(1, 1, 16));  // switch channel 48
   send("{ seq 2, slot 10, pdu command : create : pstn : ss7 : { trunk 2, slc 3, dpc 7, opc 9, emergency FALSE } }");
   EXPECT_EQ(having(send(cmd(1, "connect : 10", 3)), "pdu response"), std::vector<std::string>{ok(1, 3)});
+  EXPECT_EQ(having(send(cmd(10, "connect : 1", 3)), "pdu response"), std::vector<std::string>{ok(10, 3)});
   const uint32_t ch = lastChannel();
   // An SS7 channel, switched both ways to trunk 1 time-slot 16.
   auto alloc = board().mcc().allocations();
@@ -131,6 +132,112 @@ TEST_F(SignallingSlots, PstnSlotRefusesWhatItCannotServe) {
             std::vector<std::string>{err(11, "unsupported", 7)});
   send("{ seq 8, slot 12, pdu command : create : pstn : cas : { trunk 1 } }");
   EXPECT_EQ(send(cmd(12, "userData : '0102'H", 9)), std::vector<std::string>{ok(12, 9)});
+  leave();
+}
+
+// A link takes no time-slot that no connection of its own gives it: the
+// time-slot may carry a later connection by then, which must stand. A
+// link whose connection went waits for a new one, as a link never
+// connected does.
+TEST_F(SignallingSlots, ALinkActivatedAfterItsConnectionWentWaitsForANewOne) {
+  const auto listening = [&](uint32_t ch) {
+    const Board::Hal::Channel c = board().hal().channel(ch);
+    return c.kind == Board::Hal::Channel::Listening ? int(c.source) : -1;
+  };
+  // E1: the time-slot (16) hears the link only while the link-to-trunk
+  // connection stands; trunk slot 2 feeds it otherwise. Then the
+  // trunk-to-link connection goes too.
+  for (const std::string kind : {"ss7 : { trunk 1, slc 1, dpc 1, opc 2, emergency TRUE }",
+                                 "isdn : { type pri, trunk 1, log 0, side user : NULL }"}) {
+    SCOPED_TRACE(kind);
+    send(trunk(1, 0, 16));
+    send(trunk(2, 0, 17));
+    send(cmd(10, "create : pstn : " + kind));
+    send(cmd(1, "connect : 10", 2));
+    const uint32_t first = lastChannel();
+    EXPECT_EQ(listening(first), 16);
+    EXPECT_EQ(listening(16), -1);
+    send(cmd(10, "connect : 1", 2));
+    EXPECT_EQ(listening(16), int(first));
+    send(cmd(1, "disconnect : NULL", 2));
+    send(cmd(2, "connect : 1", 2));
+    ASSERT_EQ(listening(16), 17);
+    EXPECT_EQ(having(send(cmd(10, "activate : empty : NULL", 2)), "pdu response"), std::vector<std::string>{ok(10, 2)});
+    EXPECT_EQ(listening(lastChannel()), 16);
+    EXPECT_EQ(listening(16), 17);
+    send(cmd(10, "connect : 1", 2));
+    EXPECT_EQ(listening(16), int(lastChannel()));
+    send(cmd(2, "connect : 1", 2));
+    EXPECT_EQ(having(send(cmd(10, "activate : empty : NULL", 2)), "pdu response"), std::vector<std::string>{ok(10, 2)});
+    EXPECT_EQ(listening(16), 17);
+
+    EXPECT_EQ(having(send(cmd(10, "disconnect : NULL", 3)), "pdu response"), std::vector<std::string>{ok(10, 3)});
+    ASSERT_EQ(listening(16), 17);
+    EXPECT_EQ(having(send(cmd(10, "activate : empty : NULL", 5)), "pdu response"), std::vector<std::string>{ok(10, 5)});
+    EXPECT_FALSE(static_cast<PstnSlot*>(slot(10))->hdlc().is_open());
+    EXPECT_EQ(listening(16), 17);
+    send(cmd(10, "destroy : NULL", 6));
+    EXPECT_EQ(listening(16), 17);
+    for (unsigned n : {1, 2}) send(cmd(n, "destroy : NULL", 7));
+  }
+
+  // A raw HDLC pipe: either connection alone wires the time-slot both
+  // ways, unless trunk slot 2 feeds it. Once the connection went, an
+  // activate takes nothing; the pipe-to-trunk connection gone, the
+  // trunk-to-pipe one left, an activate takes what it hears only. A
+  // connection made again starts the channel again.
+  const struct {
+    const char* name;
+    std::vector<std::string> connect;
+    std::string drop;  // empty: 2 -> 1 replaces 10 -> 1
+  } pipes[] = {{"trunk to pipe", {cmd(1, "connect : 10", 2)}, cmd(10, "disconnect : NULL", 2)},
+               {"pipe to trunk", {cmd(10, "connect : 1", 2)}, cmd(1, "disconnect : NULL", 2)},
+               {"both ways", {cmd(1, "connect : 10", 2), cmd(10, "connect : 1", 2)}, ""}};
+  for (const auto& way : pipes) {
+    SCOPED_TRACE(way.name);
+    const bool trunkToPipeOnly = way.connect.size() == 1 && way.connect[0] == cmd(1, "connect : 10", 2);
+    send(trunk(1, 0, 16));
+    send(trunk(2, 0, 17));
+    send(cmd(10, "create : hdlcParams : { trunk 1, log 0, address 1 }"));
+    auto* pipe = static_cast<HdlcSlot*>(slot(10));
+    for (const std::string& c : way.connect) send(c);
+    EXPECT_EQ(listening(16), int(lastChannel()));
+    if (!way.drop.empty()) send(way.drop);
+    send(cmd(2, "connect : 1", 2));
+    ASSERT_EQ(listening(16), 17);
+    EXPECT_EQ(having(send(cmd(10, "activate : empty : NULL", 2)), "pdu response"), std::vector<std::string>{ok(10, 2)});
+    EXPECT_EQ(pipe->hdlc().is_open(), way.drop.empty());
+    if (way.drop.empty()) {
+      EXPECT_EQ(listening(lastChannel()), 16);
+    }
+    EXPECT_EQ(listening(16), 17);
+    for (const std::string& c : way.connect)
+      EXPECT_EQ(having(send(c), "pdu response"), std::vector<std::string>{ok(c == cmd(1, "connect : 10", 2) ? 1 : 10, 2)});
+    EXPECT_TRUE(pipe->hdlc().is_open());
+    EXPECT_EQ(listening(lastChannel()), 16);
+    EXPECT_EQ(listening(16), trunkToPipeOnly ? 17 : int(lastChannel()));
+    for (unsigned n : {10, 1, 2}) send(cmd(n, "destroy : NULL", 7));
+  }
+
+  // BRI: the link-to-trunk connection goes, and trunk slot 2 then feeds
+  // channel 0; making the connection again starts the link once more.
+  send(cmd(1, "create : trunk_bri : { trunk 0, timeslot 0 }"));
+  send(cmd(2, "create : trunk_bri : { trunk 0, timeslot 1 }"));
+  send(cmd(10, "create : pstn : isdn : { type bri, trunk 1, log 0, side user : NULL }"));
+  send(cmd(1, "connect : 10", 2));
+  send(cmd(10, "connect : 1", 3));
+  EXPECT_EQ(listening(0), int(lastChannel()));
+  send(cmd(1, "disconnect : NULL", 4));
+  send(cmd(2, "connect : 1", 5));
+  ASSERT_EQ(listening(0), 1);
+  EXPECT_EQ(having(send(cmd(10, "activate : empty : NULL", 6)), "pdu response"), std::vector<std::string>{ok(10, 6)});
+  auto* bri = static_cast<PstnSlot*>(slot(10));
+  EXPECT_FALSE(bri->hdlc().is_open());
+  EXPECT_EQ(listening(0), 1);
+  EXPECT_EQ(having(send(cmd(10, "connect : 1", 7)), "pdu response"), std::vector<std::string>{ok(10, 7)});
+  EXPECT_TRUE(bri->hdlc().is_open());
+  EXPECT_EQ(listening(0), int(lastChannel()));
+  EXPECT_EQ(listening(lastChannel()), 0);
   leave();
 }
 
