@@ -38,7 +38,10 @@ namespace {
 // The header-extension session of the R2S profile. The keep-alive count
 // is what the driver repeats the last packet by: the keep-alive period in
 // packets of the session's packet factor (2 without one), times sigtime.
-rtp_ext_init_params ed137Init(RTPSignalling::ED137RadioParams const& p, uint32_t pfactor) {
+// The factor is taken as the session record holds it (16 bits): the count
+// is then in the packets the driver makes, and no factor a controller sends
+// can wrap the divisor to 0.
+rtp_ext_init_params ed137Init(RTPSignalling::ED137RadioParams const& p, uint16_t pfactor) {
   uint32_t factor = pfactor ? pfactor : 2;
   uint32_t count = p.keepAlivePeriod / (factor * 10);
   if (p.sigtime) count *= p.sigtime;
@@ -70,7 +73,7 @@ Slot* RtpED137Factory::INewSlot(LGCP::CreateParams const& params) {
   RTPSignalling::ED137RadioParams radioParams;
   TERM::ED137RadioStatus const& status = radio.get_status().get_ed_137();
   if (status.radio_response_isPresent()) radioParams.Init(status.get_radio_response());
-  uint32_t pfactor = rtp.pfactor_isPresent() ? uint32_t(rtp.get_pfactor().getValue()) : 0;
+  uint16_t pfactor = rtp.pfactor_isPresent() ? uint16_t(rtp.get_pfactor().getValue()) : 0;
   rtp_ext_attach_session_params attach{s.rtp.lowlevel_fd(), -1};
 
   auto* slot = new RtpED137RadioGWSlot(s.channel, s.rtp, s.params, attach, ed137Init(radioParams, pfactor),

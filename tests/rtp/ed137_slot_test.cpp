@@ -116,6 +116,28 @@ TEST_F(ED137SlotTest, WhatTheFactoryTakesAndTheRecordsItFills) {
   EXPECT_EQ(written(), (std::vector<Bytes>{{0x10, 0x01, 0x11, 0xA1}}));
 }
 
+// The driver's record holds the packet factor in 16 bits, and the keep-alive
+// count is in packets of what it holds: any factor a controller sends is
+// answered, and 0x80000000 (held as 0) counts as no factor at all.
+TEST_F(ED137SlotTest, KeepAliveCountOfAnyPacketFactor) {
+  const struct {
+    const char* pfactor;
+    uint32_t count;
+  } cases[] = {
+      {"-2147483648", 10},  // held 0: 200 / (2 x 10)
+      {"65539", 6},         // held 3: 200 / 30
+      {"-1", 0},            // held 65535
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pfactor);
+    ASSERT_EQ(create(4, std::string(", pfactor ") + c.pfactor + radio())[0], ok(4));
+    auto s = ext().sessions();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(std::vector<uint32_t>(s[0].params, s[0].params + 4), (std::vector<uint32_t>{1, 123, c.count, 1}));
+    ASSERT_EQ(send(cmd(4, "destroy : NULL", 2)), std::vector<std::string>{ok(4, 2)});
+  }
+}
+
 TEST_F(ED137SlotTest, KeepAliveLossAndStateChangesAsTheControllerSeesThem) {
   // Defaults: period 200 ms x multiplier 10: a keep-alive after 1000 ms
   // without a send, loss after 2000 ms without a packet.
