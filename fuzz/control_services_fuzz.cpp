@@ -19,8 +19,8 @@
 //
 // The process moves into a network namespace of its own when it can, so
 // that the auth bridge's fixed port and the RTP ports a controller names
-// stay the machine's; where it cannot, the modem factory (the one that
-// listens on a fixed port) is left out and a line says so.
+// stay the machine's; where it cannot, a line says so, and the bridge takes
+// the machine's port if it is free (or retries, as the daemon does).
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -51,25 +51,11 @@
 #include "control/CtrlSrv.h"
 #include "control/Service.h"
 #include "hardware/Device.h"
-#include "rtp/RtpED137Factory.h"
-#include "rtp/RtpFactory.h"
-#include "rtp/RtpLEMZFactory.h"
 #include "runtime/ChildWait.h"
 #include "runtime/Multiplexer.h"
 #include "runtime/Root.h"
 #include "runtime/TestClock.h"
-#include "signalling/HdlcSlot.h"
-#include "signalling/IsdnSlot.h"
-#include "signalling/PstnSlot.h"
-#include "slots/EchoSlot.h"
-#include "slots/ExtSlot.h"
-#include "slots/MapSlot.h"
-#include "slots/MccSlot.h"
-#include "slots/Mixer.h"
 #include "slots/Slots.h"
-#include "slots/T38SoftSlot.h"
-#include "slots/TrunkSlot.h"
-#include "slots/Voice.h"
 
 namespace {
 
@@ -188,24 +174,6 @@ void withoutRawSockets() {
   ::syscall(SYS_capset, &header, data);
 }
 
-// The factory list of start-up without the modem factory.
-void createFactoriesWithoutModems() {
-  TrunkFactory::Link();
-  MapFactory::instance();
-  PstnFactory::instance();
-  RtpFactory::instance();
-  Mixer::MixerFactory::instance();
-  ExtFactory::instance();
-  MccFactory::instance();
-  EchoFactory::instance();
-  VoiceFactory::instance();
-  T38SoftFactory::instance();
-  IsdnFactory::instance();
-  RtpLEMZFactory::instance();
-  RtpED137Factory::instance();
-  HdlcSlotFactory::instance();
-}
-
 constexpr unsigned kMaxPasses = 8;
 // Descriptors a daemon may open once and keep (devices, caches) beyond
 // those it held after the first input.
@@ -228,9 +196,8 @@ void setUp() {
   if (!::mkdtemp(&tmpl[0])) std::abort();
   root = tmpl;
   std::atexit(removeRoot);
-  const bool isolated = privateNetwork();
-  if (!isolated)
-    std::cerr << "fuzz_control_services: no network namespace of its own; the modem factory is left out"
+  if (!privateNetwork())
+    std::cerr << "fuzz_control_services: no network namespace of its own; its ports are the machine's"
               << std::endl;
   ::setenv("QUORVAD_ROOT", root.c_str(), 1);
   ::setenv("QUORVAD_BOARD", "standin", 1);
@@ -248,10 +215,7 @@ void setUp() {
   }
 
   clock_ = new Mux::TestClock(Mux::TestClock::Manual);
-  if (isolated)
-    Services::CreateFactories();
-  else
-    createFactoriesWithoutModems();
+  Services::CreateFactories();
   Services::CreateHardware();
   static IniFile::File config;
   Services::CreateMonitoring(config);

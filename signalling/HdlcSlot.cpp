@@ -65,6 +65,11 @@ bool HdlcSlot::feeds(Slot& trunk) {
   return !other || other == this;
 }
 
+Slot* HdlcSlot::trunkSource() {
+  Slot* src = GetSource();
+  return src && uint32_t(src->GetTransmitChannel()) == hdlc_->params().tdm ? src : nullptr;
+}
+
 void HdlcSlot::iactivate(bool feed) {
   if (tracing())
     std::clog << ext::header(this) << "Try to activate HDCL, params.tdm = " << int(hdlc_->params().tdm) << std::endl;
@@ -82,8 +87,8 @@ bool HdlcSlot::IActivate(const TERM::TermActivateParams&) {
     std::clog << ext::header(this) << "not connected, the channel starts with the connection" << std::endl;
     return true;
   }
-  Slot* src = GetSource();
-  iactivate(!src || uint32_t(src->GetTransmitChannel()) != hdlc_->params().tdm || feeds(*src));
+  Slot* trunk = trunkSource();
+  iactivate(!trunk || feeds(*trunk));
   return true;
 }
 
@@ -91,8 +96,7 @@ bool HdlcSlot::IHwDisconnectTransmitter(Slot& dst) {
   trace("IHwDisconnectTransmitter");
   Slot::IHwDisconnectTransmitter(dst);
   hdlc_->deactivate();
-  Slot* src = GetSource();
-  if (!src || uint32_t(src->GetTransmitChannel()) != hdlc_->params().tdm) forget();
+  if (!trunkSource()) forget();
   return true;
 }
 

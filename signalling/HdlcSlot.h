@@ -83,6 +83,8 @@ class HdlcSlot : public Slot, public HDLC::Notify {
   // the channel: not while another slot feeds that trunk slot, whose
   // path it would take over.
   bool feeds(Slot& trunk);
+  // The source when it is the trunk slot of the channel's time-slot.
+  Slot* trunkSource();
   // No connection with the time-slot is left, and by now it may carry a
   // later one: no activation may wire it again until a connection names
   // it anew.
