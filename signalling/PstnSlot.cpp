@@ -1,6 +1,5 @@
 #include "signalling/PstnSlot.h"
 
-#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -76,7 +75,7 @@ PstnSlot::~PstnSlot() {
 
 // ---------------------------------------------------------------- channel
 
-void PstnSlot::start() {
+void PstnSlot::start(Slot* trunk) {
   const HDLC::Params& p = hdlc_->params();
   const bool bri = kind_ == BriUser || kind_ == BriNetwork;
   if (p.tdm == kUnset || (bri && p.tdmTx == kUnset)) {
@@ -84,18 +83,17 @@ void PstnSlot::start() {
     std::clog << "pstn-slot: " << static_cast<const Slot&>(*this) << ": not connected, the link starts with the connection" << std::endl;
     return;
   }
-  if (!hdlc_->activate(feedsTimeSlot())) {
+  if (!hdlc_->activate(feedsTimeSlot(trunk))) {
     OnDeactivated();
     return;
   }
   activate();
 }
 
-bool PstnSlot::feedsTimeSlot() const {
+bool PstnSlot::feedsTimeSlot(Slot* trunk) const {
   if (kind_ == BriUser || kind_ == BriNetwork) return true;  // start() waits for both connections
-  const uint32_t tdm = hdlc_->params().tdm;
-  const std::vector<Slot*>& sinks = GetSinks();
-  return std::any_of(sinks.begin(), sinks.end(), [tdm](Slot* s) { return uint32_t(s->GetReceiveChannel()) == tdm; });
+  Slot* other = trunk ? trunk->GetSource() : nullptr;
+  return !other || other == this;
 }
 
 bool PstnSlot::IHwConnectReceiver(Slot& src) {
@@ -119,22 +117,22 @@ bool PstnSlot::IHwConnectReceiver(Slot& src) {
   hdlc_->params(p);
   // A BRI port needs the other direction's channel as well.
   if ((kind_ == BriUser || kind_ == BriNetwork) && p.tdmTx == kUnset) return true;
-  start();
+  start(&src);
   return true;
 }
 
 bool PstnSlot::IHwConnectTransmitter(Slot& dst) {
   if (kind_ == Ss7 || kind_ == Pri) {
-    // The receiver connection opened the channel; the time-slot hears it
-    // from this connection on. Taking the connection down idled the
-    // time-slot; making it again gives it back to the open channel.
+    // The receiver connection wired the time-slot both ways. Taking this
+    // connection down idled the time-slot; making it again gives it back
+    // to the open channel.
     if (hdlc_->is_open() && uint32_t(dst.GetReceiveChannel()) == hdlc_->params().tdm) return hdlc_->rewire();
     return true;
   }
   HDLC::Params p = hdlc_->params();
   p.tdmTx = uint32_t(dst.GetReceiveChannel());
   hdlc_->params(p);
-  if (p.tdm != kUnset) start();
+  if (p.tdm != kUnset) start(GetSource());
   return true;
 }
 
@@ -168,7 +166,7 @@ void PstnSlot::forget(uint32_t HDLC::Params::*channel) {
 }
 
 bool PstnSlot::IActivate(const TERM::TermActivateParams&) {
-  start();
+  start(GetSource());
   return true;
 }
 

@@ -10,9 +10,10 @@
 // BRI port, once both directions have their switch channel), and again on
 // each activate command while connected; a deactivate stops the link, and
 // the end of a connection that gave the channel a switch channel stops it
-// and closes the channel. On an E1 time-slot the open channel hears the
-// time-slot, and the time-slot hears the channel only while the slot is
-// connected to it.
+// and closes the channel. On an E1 time-slot the connection from the trunk
+// slot wires the time-slot both ways, unless another slot has been
+// connected to feed the time-slot: the channel then hears the time-slot
+// only, until the link is connected to it.
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -84,13 +85,14 @@ class PstnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
   SS7::SLC* slc() { return slc_; }
 
  private:
-  // Opens the channel with its parameters, then starts the link.
-  void start();
-  // Whether the time-slot is to hear the channel. On an E1 time-slot the
-  // receiver connection opens the channel, but only a connection from this
-  // slot to the time-slot gives the time-slot to it: without one, the
-  // time-slot may carry another source.
-  bool feedsTimeSlot() const;
+  // Opens the channel with its parameters, then starts the link; trunk is
+  // the slot of the time-slot that feeds this one, if any.
+  void start(Slot* trunk);
+  // Whether the time-slot is to hear the channel. One E1 time-slot carries
+  // both directions, so the trunk slot's connection to this one gives it
+  // to the channel, unless another slot has been connected to feed it:
+  // that path stands until this slot is connected to the trunk slot.
+  bool feedsTimeSlot(Slot* trunk) const;
   // The connection that gave the channel word has gone, and its channel
   // may carry a later connection: no activation may wire it again.
   void forget(uint32_t HDLC::Params::*channel);

@@ -235,6 +235,47 @@ TEST_F(SignallingDaemon, HdlcPairExchangesAddressedFramesAsIoctls) {
   EXPECT_EQ(c.finish(), 0);
 }
 
+// On an E1 time-slot the trunk slot's connection to the link alone wires
+// the time-slot both ways: two links so connected on a looped line come
+// into service and carry payloads both ways.
+TEST_F(SignallingDaemon, E1LinksConnectedFromTheirTrunkSlotsAloneCarryBothWays) {
+  // The primary-rate links are activated as well, and the activation
+  // keeps both paths.
+  const struct {
+    std::string a, b, toB, toA;
+    bool activate;
+  } kinds[] = {
+      {kSs7A, kSs7B, msu(1), msu(2), false},
+      {"{ seq 3, slot 10, pdu command : create : pstn : isdn : { type pri, trunk 1, log 0, side user : NULL } }",
+       "{ seq 4, slot 11, pdu command : create : pstn : isdn : { type pri, trunk 2, log 0, side network : NULL } }",
+       "080101050401", "080181070401", true},
+  };
+  for (const auto& k : kinds) {
+    SCOPED_TRACE(k.a);
+    QvctlSession c(port);
+    ASSERT_EQ(board("mcc loop 16 48"), "");
+    c.send(trunk(1, 0, 16, 1) + "\n" + trunk(2, 1, 16, 2) + "\n" + k.a + "\n" + k.b + "\n", 4);
+    std::string input = cmd(1, "connect : 10", 5) + "\n" + cmd(2, "connect : 11", 6) + "\n";
+    std::vector<std::string> answers = {ok(1, 5), ok(2, 6)};
+    if (k.activate) {
+      input += cmd(10, "activate : empty : NULL", 7) + "\n" + cmd(11, "activate : empty : NULL", 8) + "\n";
+      answers.insert(answers.end(), {ok(10, 7), ok(11, 8)});
+    }
+    std::vector<std::string> got = c.send(input, answers.size());
+    EXPECT_EQ(having(got, "pdu response"), answers);
+    until(c, {"{ slot 10, pdu signal : activated", "{ slot 11, pdu signal : activated"}, got);
+    const std::map<unsigned, unsigned> held = paths();
+    ASSERT_EQ(held.size(), 4u);
+    const unsigned a = held.at(16), b = held.at(48);
+    EXPECT_EQ(held, (std::map<unsigned, unsigned>{{16, a}, {48, b}, {a, 16}, {b, 48}}));
+    EXPECT_EQ(having(c.send(cmd(10, "userData : '" + k.toB + "'H", 9) + "\n", 1, userData(11, k.toB)), "userData"),
+              std::vector<std::string>{userData(11, k.toB)});
+    EXPECT_EQ(having(c.send(cmd(11, "userData : '" + k.toA + "'H", 10) + "\n", 1, userData(10, k.toA)), "userData"),
+              std::vector<std::string>{userData(10, k.toA)});
+    EXPECT_EQ(c.finish(), 0);
+  }
+}
+
 // On an E1 time-slot one connection's path carries both ways: the link
 // still hears the line while it no longer feeds it.
 TEST_F(SignallingDaemon, Ss7LinkFeedsItsTimeSlotAgainWhenConnectedToItAgain) { relink(kSs7A, kSs7B, msu(7)); }
@@ -246,10 +287,13 @@ TEST_F(SignallingDaemon, PrimaryRateLinkFeedsItsTimeSlotAgainWhenConnectedToItAg
 }
 
 TEST_F(SignallingDaemon, ATornDownLinkLeavesNoPathForTheNextControllerChannels) {
+  // As an SS7 pair is set up on looped time-slots: each trunk slot
+  // connected to its link, which wires the line both ways.
   QvctlSession c(port);
-  pair(c, kSs7A, kSs7B);
-  if (HasFatalFailure()) return;
-  until(c, {"{ slot 10, pdu signal : activated", "{ slot 11, pdu signal : activated"}, early);
+  ASSERT_EQ(board("mcc loop 16 48"), "");
+  c.send(trunk(1, 0, 16, 1) + "\n" + trunk(2, 1, 16, 2) + "\n" + kSs7A + "\n" + kSs7B + "\n", 4);
+  until(c, {"{ slot 10, pdu signal : activated", "{ slot 11, pdu signal : activated"},
+        c.send(cmd(1, "connect : 10", 5) + "\n" + cmd(2, "connect : 11", 6) + "\n", 2));
   std::map<unsigned, unsigned> held = paths();
   ASSERT_EQ(held.size(), 4u);
   const unsigned a = held[16], b = held[48];

@@ -66,7 +66,6 @@ TEST_F(SignallingSlots, Ss7SlotOnATrunkTimeSlot) {
   send(trunk(1, 1, 16));  // switch channel 48
   send("{ seq 2, slot 10, pdu command : create : pstn : ss7 : { trunk 2, slc 3, dpc 7, opc 9, emergency FALSE } }");
   EXPECT_EQ(having(send(cmd(1, "connect : 10", 3)), "pdu response"), std::vector<std::string>{ok(1, 3)});
-  EXPECT_EQ(having(send(cmd(10, "connect : 1", 3)), "pdu response"), std::vector<std::string>{ok(10, 3)});
   const uint32_t ch = lastChannel();
   // An SS7 channel, switched both ways to trunk 1 time-slot 16.
   auto alloc = board().mcc().allocations();
@@ -144,9 +143,11 @@ TEST_F(SignallingSlots, ALinkActivatedAfterItsConnectionWentWaitsForANewOne) {
     const Board::Hal::Channel c = board().hal().channel(ch);
     return c.kind == Board::Hal::Channel::Listening ? int(c.source) : -1;
   };
-  // E1: the time-slot (16) hears the link only while the link-to-trunk
-  // connection stands; trunk slot 2 feeds it otherwise. Then the
-  // trunk-to-link connection goes too.
+  // E1: the trunk-to-link connection wires the time-slot (16) both ways,
+  // and an activate keeps it so; trunk slot 2, connected to feed it, keeps
+  // it through an activate; the link-to-trunk connection, taken down and
+  // made again, stops and restores the link's path. Then the trunk-to-link
+  // connection goes.
   for (const std::string kind : {"ss7 : { trunk 1, slc 1, dpc 1, opc 2, emergency TRUE }",
                                  "isdn : { type pri, trunk 1, log 0, side user : NULL }"}) {
     SCOPED_TRACE(kind);
@@ -154,8 +155,15 @@ TEST_F(SignallingSlots, ALinkActivatedAfterItsConnectionWentWaitsForANewOne) {
     send(trunk(2, 0, 17));
     send(cmd(10, "create : pstn : " + kind));
     send(cmd(1, "connect : 10", 2));
+    EXPECT_EQ(listening(lastChannel()), 16);
+    EXPECT_EQ(listening(16), int(lastChannel()));
+    EXPECT_EQ(having(send(cmd(10, "activate : empty : NULL", 2)), "pdu response"), std::vector<std::string>{ok(10, 2)});
     const uint32_t first = lastChannel();
     EXPECT_EQ(listening(first), 16);
+    EXPECT_EQ(listening(16), int(first));
+    send(cmd(10, "connect : 1", 2));
+    EXPECT_EQ(listening(16), int(first));
+    send(cmd(1, "disconnect : NULL", 2));
     EXPECT_EQ(listening(16), -1);
     send(cmd(10, "connect : 1", 2));
     EXPECT_EQ(listening(16), int(first));
