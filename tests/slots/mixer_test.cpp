@@ -37,6 +37,9 @@ class MixerTest : public SlotsTest {
 
   void SetUp() override {
     SlotsTest::SetUp();
+    // The stand-in's DSPs keep what earlier cases set on the time-slots.
+    dtmf().reset();
+    dsp().reset();
     mixer().setUnit(3, 32, 8);
     mixer().setUnit(7, 30, 10);
   }
