@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <iostream>
 
@@ -126,6 +127,8 @@ bool DSProcReceiverService::enableFeature(DSProcReceiver& r, const FeatureState&
     }
     r.*f.id = id;
     state = 1;
+    for (DSProcReceiver* other : r.others())
+      if (other->*f.state > 0) other->*f.id = id;
     std::cerr << "DSPROC_ENABLE " << f.name << " done:" << " timeslot=" << ts << " id=" << id
               << std::endl;
     return true;
@@ -136,6 +139,8 @@ bool DSProcReceiverService::enableFeature(DSProcReceiver& r, const FeatureState&
     return false;
   }
   state = 0;
+  for (DSProcReceiver* other : r.others())
+    if (other->*f.state > 0) other->*f.state = 0;
   std::cerr << "DSPROC_DISABLE " << f.name << " done:" << " timeslot=" << ts << std::endl;
   return true;
 }
@@ -180,6 +185,7 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool first, bool secon
       return false;
     }
     r.muteId_ = id;
+    r.forgetOthersMute();
     r.mute1State_ = first ? 1 : 0;
     r.mute2State_ = second ? 1 : 0;
     std::cerr << "DSPROC_ENABLE MUTE done:" << " timeslot=" << ts << " id=" << id << std::endl;
@@ -191,14 +197,15 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool first, bool secon
     std::cerr << "DSPROC_DISABLE MUTE fail:" << " timeslot=" << ts << e << std::endl;
     return false;
   }
+  r.forgetOthersMute();
   r.mute1State_ = r.mute2State_ = 0;
   std::cerr << "DSPROC_DISABLE MUTE done:" << " timeslot=" << ts << std::endl;
   return true;
 }
 
-void DSProcReceiverService::configureDelays(unsigned ts, unsigned rx, unsigned tx,
+bool DSProcReceiverService::configureDelays(unsigned ts, unsigned rx, unsigned tx,
                                             unsigned selcal) {
-  if (!ready("configure Delays fail: (interface not opened)", ts)) return;
+  if (!ready("configure Delays fail: (interface not opened)", ts)) return false;
   uint8_t p[12] = {};
   putHost<uint32_t>(p, rx);
   putHost<uint32_t>(p + 4, tx);
@@ -206,28 +213,30 @@ void DSProcReceiverService::configureDelays(unsigned ts, unsigned rx, unsigned t
   if (!configure(ts, kindDelays, p)) {
     ErrnoSuffix e;
     std::cerr << "DSPROC_CONFIGURE DELAYS fail:" << " timeslot=" << ts << e << std::endl;
-    return;
+    return false;
   }
   std::clog << "DSPROC_CONFIGURE DELAYS" << " ts=" << ts << " rx=" << rx << " tx=" << tx
             << " selcal=" << selcal << std::endl;
+  return true;
 }
 
-void DSProcReceiverService::configureRxGain(unsigned ts, char gain_dB) {
-  if (!ready("Configure Rx gain fail: (interface not opened)", ts)) return;
+bool DSProcReceiverService::configureRxGain(unsigned ts, char gain_dB) {
+  if (!ready("Configure Rx gain fail: (interface not opened)", ts)) return false;
   uint8_t p[12] = {};
   p[0] = uint8_t(gain_dB);
   if (!configure(ts, kindRxGain, p)) {
     ErrnoSuffix e;
     std::cerr << "DSPROC_CONFIGURE Rx Gain fail:" << " timeslot=" << ts << e << std::endl;
-    return;
+    return false;
   }
   std::clog << "DSPROC_CONFIGURE RX GAIN" << " ts=" << ts << " gain_dB=" << unsigned(p[0])
             << std::endl;
+  return true;
 }
 
-void DSProcReceiverService::configureToneFilter(unsigned ts, unsigned freq, unsigned en,
+bool DSProcReceiverService::configureToneFilter(unsigned ts, unsigned freq, unsigned en,
                                                 int dur_th_msec, int det_lvl_dB) {
-  if (!ready("Configure Tone Filter fail: (interface not opened)", ts)) return;
+  if (!ready("Configure Tone Filter fail: (interface not opened)", ts)) return false;
   uint8_t p[12] = {};
   putHost<uint16_t>(p, uint16_t(freq));
   p[2] = uint8_t(en);
@@ -236,32 +245,54 @@ void DSProcReceiverService::configureToneFilter(unsigned ts, unsigned freq, unsi
   if (!configure(ts, kindToneFilter, p)) {
     ErrnoSuffix e;
     std::cerr << "DSPROC_CONFIGURE Tone Filter fail:" << " timeslot=" << ts << e << std::endl;
-    return;
+    return false;
   }
   std::clog << "DSPROC_CONFIGURE TONE FILTER" << " ts=" << ts << " freq=" << freq << ", en=" << en
             << ", dur_th_msec=" << dur_th_msec << ", det_lvl_dB=" << det_lvl_dB << std::endl;
+  return true;
 }
 
-void DSProcReceiverService::disableToneAll(DSProcReceiver& r) {
+bool DSProcReceiverService::disableToneAll(DSProcReceiver& r) {
   const uint32_t ts = r.dsproc_timeslot();
-  if (!ready("Disable All Tone fail: (interface not opened)", ts)) return;
+  if (!ready("Disable All Tone fail: (interface not opened)", ts)) return false;
   uint8_t rec[12] = {};
   putHost<uint32_t>(rec, ts);
   putHost<uint32_t>(rec + 8, featureTones);
   if (Device::requestRecord(event_.lowlevel_fd(), kDisable, rec, sizeof rec) == -1) {
     ErrnoSuffix e;
     std::cerr << "Disable All Tone fail:" << " timeslot=" << ts << e << std::endl;
-    return;
+    return false;
   }
   std::clog << "DISABLE ALL TONE done: " << " ts=" << ts << std::endl;
+  return true;
 }
 
-DSProcReceiver* DSProcReceiverService::find(uint32_t ts) {
+std::vector<DSProcReceiver*> DSProcReceiverService::onTimeslot(uint32_t ts) {
+  std::vector<DSProcReceiver*> out;
   for (auto& node : receivers_) {
     DSProcReceiver* r = static_cast<DSProcReceiver::Link&>(node).owner;
-    if (r->dsproc_timeslot() == ts) return r;
+    if (r->dsproc_timeslot() == ts) out.push_back(r);
   }
-  return nullptr;
+  return out;
+}
+
+bool DSProcReceiverService::registered(const DSProcReceiver* r) {
+  for (auto& node : receivers_)
+    if (static_cast<DSProcReceiver::Link&>(node).owner == r) return true;
+  return false;
+}
+
+bool DSProcReceiverService::asked(const DSProcReceiver& r, uint32_t type, uint32_t id) {
+  switch (type) {
+    // An undetermined state lets the id it has (0 before any request) pass.
+    case eventVAD: return r.vadState_ != 0 && r.vadId_ == id;
+    case eventSD: return r.sdState_ != 0 && r.sdId_ == id;
+    case eventBSS: return r.bssState_ != 0;
+    case eventTone: return r.tonesOn_;
+    // The flags report the voice activity of the time-slot.
+    case eventFlags: return r.vadState_ > 0;
+  }
+  return false;
 }
 
 void DSProcReceiverService::dispatch(const uint8_t* rec) {
@@ -292,13 +323,18 @@ void DSProcReceiverService::dispatch(const uint8_t* rec) {
         break;
     }
   }
-  DSProcReceiver* r = find(ts);
-  if (!r) {
+  const std::vector<DSProcReceiver*> all = onTimeslot(ts);
+  if (all.empty()) {
     if (trace) std::cerr << "receive dsproc event from unknown timeslot " << ts << std::endl;
     return;
   }
-  // The payload, copied to its own aligned place.
-  auto payload = [rec](auto& out) { std::memcpy(&out, rec + 12, sizeof out); };
+  std::vector<DSProcReceiver*> hearing;
+  for (DSProcReceiver* r : all)
+    if (asked(*r, type, id)) hearing.push_back(r);
+  // A tone-filter or flags record that nobody there asked for is the
+  // time-slot's: each of its receivers hears it.
+  const bool unclaimed = hearing.empty() && (type == eventTone || type == eventFlags);
+  if (unclaimed) hearing = all;
   auto dropped = [&](const char* what, bool disabled, uint32_t rid) {
     if (!trace) return;
     std::clog << "ignore spurious dsproc " << what << " event"
@@ -307,36 +343,50 @@ void DSProcReceiverService::dispatch(const uint8_t* rec) {
     if (!disabled) std::clog << " rid=" << rid;
     std::clog << std::endl;
   };
-  switch (type) {
-    case eventVAD:
-      if (r->vadState_ == 0) return dropped("vad", true, 0);
-      if (id != r->vadId_) return dropped("vad", false, r->vadId_);
-      r->dsproc_vad_event(DSProcVADEvent{(a & 1) ? int32_t(b) : -1, (a & 2) ? int32_t(c) : -1});
-      return;
-    case eventSD:
-      // An SD record is dropped with the texts of a VAD record.
-      if (r->sdState_ == 0) return dropped("vad", true, 0);
-      if (id != r->sdId_) return dropped("vad", false, r->sdId_);
-      r->dsproc_sd_event(DSProcSDEvent{int32_t(a)});
-      return;
-    case eventBSS: {
-      if (r->bssState_ == 0) return dropped("bss", true, 0);
-      ::dsproc_bss_event e;
-      payload(e);
-      r->dsproc_bss_event(&e);
-      return;
+  if (hearing.empty()) {
+    // An SD record is dropped with the texts of a VAD record.
+    if (type == eventVAD || type == eventSD) {
+      const bool vad = type == eventVAD;
+      auto open = std::find_if(all.begin(), all.end(), [vad](DSProcReceiver* r) {
+        return (vad ? r->vadState_ : r->sdState_) != 0;
+      });
+      if (open == all.end()) return dropped("vad", true, 0);
+      return dropped("vad", false, vad ? (*open)->vadId_ : (*open)->sdId_);
     }
-    case eventTone: {
-      ::dsproc_tone_event e;
-      payload(e);
-      r->dsproc_tone_flt_event(&e);
-      return;
-    }
-    case eventFlags: {
-      ::dsproc_flags_event e;
-      payload(e);
-      r->dsproc_flags_event(&e);
-      return;
+    if (type == eventBSS) dropped("bss", true, 0);
+    return;
+  }
+  // The payload, copied to its own aligned place.
+  auto payload = [rec](auto& out) { std::memcpy(&out, rec + 12, sizeof out); };
+  for (DSProcReceiver* r : hearing) {
+    // One receiver's event may delete or change another before its turn.
+    if (!registered(r) || r->dsproc_timeslot() != ts) continue;
+    if (!unclaimed && !asked(*r, type, id)) continue;
+    switch (type) {
+      case eventVAD:
+        r->dsproc_vad_event(DSProcVADEvent{(a & 1) ? int32_t(b) : -1, (a & 2) ? int32_t(c) : -1});
+        break;
+      case eventSD:
+        r->dsproc_sd_event(DSProcSDEvent{int32_t(a)});
+        break;
+      case eventBSS: {
+        ::dsproc_bss_event e;
+        payload(e);
+        r->dsproc_bss_event(&e);
+        break;
+      }
+      case eventTone: {
+        ::dsproc_tone_event e;
+        payload(e);
+        r->dsproc_tone_flt_event(&e);
+        break;
+      }
+      case eventFlags: {
+        ::dsproc_flags_event e;
+        payload(e);
+        r->dsproc_flags_event(&e);
+        break;
+      }
     }
   }
 }
@@ -376,30 +426,76 @@ bool DSProcReceiver::enableMute(bool first, bool second) {
 }
 
 void DSProcReceiver::configureDelays(unsigned rx, unsigned tx, unsigned selcal) {
-  DSProcReceiverService::instance()->configureDelays(dsproc_timeslot(), rx, tx, selcal);
+  if (DSProcReceiverService::instance()->configureDelays(dsproc_timeslot(), rx, tx, selcal))
+    supersede(&DSProcReceiver::delaysSet_);
   delaysSet_ = rx || tx || selcal;
 }
 
 void DSProcReceiver::configureRxGain(char gain_dB) {
-  DSProcReceiverService::instance()->configureRxGain(dsproc_timeslot(), gain_dB);
+  if (DSProcReceiverService::instance()->configureRxGain(dsproc_timeslot(), gain_dB))
+    supersede(&DSProcReceiver::rxGainSet_);
   rxGainSet_ = gain_dB != 0;
 }
 
 void DSProcReceiver::configureToneFilter(unsigned freq, unsigned en, int dur_th_msec,
                                          int det_lvl_dB) {
-  DSProcReceiverService::instance()->configureToneFilter(dsproc_timeslot(), freq, en, dur_th_msec,
-                                                         det_lvl_dB);
+  if (DSProcReceiverService::instance()->configureToneFilter(dsproc_timeslot(), freq, en,
+                                                             dur_th_msec, det_lvl_dB) &&
+      en)
+    tonesOn_ = true;
 }
 
-void DSProcReceiver::disableToneAll() { DSProcReceiverService::instance()->disableToneAll(*this); }
+void DSProcReceiver::disableToneAll() {
+  if (!DSProcReceiverService::instance()->disableToneAll(*this)) return;
+  supersede(&DSProcReceiver::tonesOn_);
+  tonesOn_ = false;
+}
+
+std::vector<DSProcReceiver*> DSProcReceiver::others() const {
+  std::vector<DSProcReceiver*> out = DSProcReceiverService::instance()->onTimeslot(dsproc_timeslot());
+  out.erase(std::remove(out.begin(), out.end(), this), out.end());
+  return out;
+}
+
+void DSProcReceiver::supersede(bool DSProcReceiver::*mark) {
+  for (DSProcReceiver* r : others()) r->*mark = false;
+}
+
+bool DSProcReceiver::heldByAnother(bool DSProcReceiver::*mark) const {
+  for (DSProcReceiver* r : others())
+    if (r->*mark) return true;
+  return false;
+}
+
+bool DSProcReceiver::heldByAnother(int32_t DSProcReceiver::*state) const {
+  for (DSProcReceiver* r : others())
+    if (r->*state > 0) return true;
+  return false;
+}
+
+void DSProcReceiver::forgetOthersMute() {
+  for (DSProcReceiver* r : others()) r->mute1State_ = r->mute2State_ = -1;
+}
 
 void DSProcReceiver::CleanBeforeDestroy() {
-  if (vadState_ > 0) enableVAD(false);
-  if (bssState_ > 0) disableBSS();
-  if (ngState_ > 0) disableNG();
+  // A feature another receiver of the time-slot still has on stays on for
+  // it.
+  auto release = [this](int32_t DSProcReceiver::*state, bool (DSProcReceiver::*off)()) {
+    if (this->*state <= 0) return;
+    if (heldByAnother(state))
+      this->*state = 0;
+    else
+      (this->*off)();
+  };
+  release(&DSProcReceiver::vadState_, &DSProcReceiver::disableVAD);
+  release(&DSProcReceiver::bssState_, &DSProcReceiver::disableBSS);
+  release(&DSProcReceiver::ngState_, &DSProcReceiver::disableNG);
   if (delaysSet_) configureDelays(0, 0, 0);
   if (rxGainSet_) configureRxGain(0);
-  disableToneAll();
+  if (heldByAnother(&DSProcReceiver::tonesOn_))
+    tonesOn_ = false;
+  else
+    disableToneAll();
 }
 
 }  // namespace Hardware

@@ -5,15 +5,18 @@
 //
 // DSProcReceiverService is the one owner of the device: it issues every
 // request, numbers the feature activations and reads the driver's 24-byte
-// event records, handing each to the receiver of its time-slot.
+// event records, handing each to the receivers of its time-slot that asked
+// for it (a mixer channel's ports share one time-slot).
 // DSProcReceiver is what a slot inherits to own one time-slot's
 // voice-processing functions; it remembers what it switched on so that
-// CleanBeforeDestroy() can switch it off again.
+// CleanBeforeDestroy() can switch it off again, unless another receiver of
+// the time-slot still has it on.
 //
 // Records are in the host's byte order. Everything runs on the loop's
 // thread.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "hardware/CyclicList.h"
 #include "hardware/DspEvents.h"
@@ -61,11 +64,13 @@ class DSProcReceiverService {
   bool enableNG(DSProcReceiver& r, bool on);
   bool enableSD(DSProcReceiver& r, bool on);
   bool enableMute(DSProcReceiver& r, bool first, bool second);
-  void configureDelays(unsigned timeslot, unsigned rx, unsigned tx, unsigned selcal);
-  void configureRxGain(unsigned timeslot, char gain_dB);
-  void configureToneFilter(unsigned timeslot, unsigned freq, unsigned en, int dur_th_msec,
+  // These four log their failures; the result says whether the driver took
+  // the request.
+  bool configureDelays(unsigned timeslot, unsigned rx, unsigned tx, unsigned selcal);
+  bool configureRxGain(unsigned timeslot, char gain_dB);
+  bool configureToneFilter(unsigned timeslot, unsigned freq, unsigned en, int dur_th_msec,
                            int det_lvl_dB);
-  void disableToneAll(DSProcReceiver& r);
+  bool disableToneAll(DSProcReceiver& r);
 
   void OnEvent(int fd, short revents);
 
@@ -87,8 +92,17 @@ class DSProcReceiverService {
   bool ready(const char* notOpened, unsigned timeslot);
   // DSPROC_CONFIGURE with bytes 8 to 19 of the record.
   bool configure(unsigned timeslot, uint32_t kind, const uint8_t* payload);
+  // Hands one whole record to the receivers of its time-slot that listen
+  // to its type: VAD and SD to those whose feature is not off under the
+  // record's id, BSS to those with BSS on, tone filters to those that set
+  // one and flags to those with VAD on. A tone-filter or flags record that
+  // none of them asked for goes to every receiver of the time-slot.
   void dispatch(const uint8_t* record);
-  DSProcReceiver* find(uint32_t timeslot);
+  // The receivers of a time-slot, in the order they were registered.
+  std::vector<DSProcReceiver*> onTimeslot(uint32_t timeslot);
+  bool registered(const DSProcReceiver* r);
+  // The receiver listens to records of the type carrying the id.
+  static bool asked(const DSProcReceiver& r, uint32_t type, uint32_t id);
 
   Event event_;
   uint32_t lastId_ = 0;
@@ -127,8 +141,9 @@ class DSProcReceiver {
   void configureRxGain(char gain_dB);
   void configureToneFilter(unsigned freq, unsigned en, int dur_th_msec, int det_lvl_dB);
   void disableToneAll();
-  // Switches off what this receiver switched on; the owning slot calls it
-  // from its own destructor.
+  // Switches off what this receiver switched on, except what another
+  // receiver of the time-slot still has on; the owning slot calls it from
+  // its own destructor.
   void CleanBeforeDestroy();
 
   // Feature states: -1 undetermined, 0 off, 1 on.
@@ -143,6 +158,22 @@ class DSProcReceiver {
     DSProcReceiver* owner;
   };
 
+  // The other receivers of this receiver's time-slot.
+  std::vector<DSProcReceiver*> others() const;
+  // This receiver's setting is now the time-slot's: the other receivers on
+  // it have none of their own left to undo.
+  void supersede(bool DSProcReceiver::*mark);
+  // Another receiver of the time-slot has the mark, or the feature on.
+  bool heldByAnother(bool DSProcReceiver::*mark) const;
+  bool heldByAnother(int32_t DSProcReceiver::*state) const;
+  // The mute switches were set for the time-slot: what the other receivers
+  // knew of them no longer holds, and their next request goes to the driver.
+  void forgetOthersMute();
+
+  // A VAD, SD, BSS or NG state of 1: the feature is on at this receiver's
+  // asking. The time-slot has one of each: an activation gives every
+  // receiver that has it on the new id, and a receiver switching it off
+  // switches it off for all of them.
   int32_t vadState_ = -1;
   uint32_t vadId_ = 0;
   int32_t bssState_ = 0;
@@ -154,8 +185,12 @@ class DSProcReceiver {
   int32_t mute1State_ = -1;
   int32_t mute2State_ = -1;
   uint32_t muteId_ = 0;
+  // The delays or the gain this receiver set are still the time-slot's.
   bool delaysSet_ = false;
   bool rxGainSet_ = false;
+  // The receiver set a tone filter on, and no receiver has switched them
+  // all off since.
+  bool tonesOn_ = false;
   Link link_;
 };
 

@@ -298,6 +298,7 @@ bool TonecReceiver::echoCancel(bool on) {
 
 bool TonecReceiver::enableDTMFReject(bool on) {
   if (!TonecReceiverService::instance()->enableDTMFReject(tonec_timeslot(), on)) return false;
+  if (!on) supersede(&TonecReceiver::rejectionOn_);
   rejectionOn_ = on;
   return true;
 }
@@ -410,8 +411,8 @@ void TonecReceiver::cancelAudibleCall() {
 }
 
 void TonecReceiver::CleanBeforeDestroy() {
-  // A detector that another receiver of the time-slot listens to stays on
-  // for it.
+  // A detector, or the rejection, that another receiver of the time-slot
+  // asked for stays on for it.
   if (dtmfOn_) {
     if (heldByAnother(&TonecReceiver::dtmfOn_))
       dtmfOn_ = false;
@@ -424,7 +425,12 @@ void TonecReceiver::CleanBeforeDestroy() {
     else
       enableIVA(false);
   }
-  if (rejectionOn_) enableDTMFReject(false);
+  if (rejectionOn_) {
+    if (heldByAnother(&TonecReceiver::rejectionOn_))
+      rejectionOn_ = false;
+    else
+      enableDTMFReject(false);
+  }
   // A playout or wait tone cut here ends quietly: its slot is going, and
   // nobody waits for its completion.
   timer_.reset();

@@ -141,8 +141,9 @@ class TonecReceiver {
   void cutPlayout();
   // Switches off what this receiver switched on, the generator and the
   // echo canceller included, and ends a playout or the wait tone; a
-  // detector another receiver of the time-slot listens to stays on. The
-  // owning slot calls it from its own destructor.
+  // detector another receiver of the time-slot listens to, or the DTMF
+  // rejection another one asked for, stays on. The owning slot calls it
+  // from its own destructor.
   void CleanBeforeDestroy();
 
   // Events are delivered while the DTMF or the IVA detector is on.
@@ -175,9 +176,9 @@ class TonecReceiver {
   uint32_t detectorId_ = 0;
   LGCP::TranslateDtmfParams playout_;
   Link link_;
-  // The detector is on at this receiver's asking: it stays on while any
-  // receiver of the time-slot asks for it, and a receiver switching it
-  // off switches it off for all of them.
+  // The detector, or the rejection, is on at this receiver's asking: it
+  // stays on while any receiver of the time-slot asks for it, and a
+  // receiver switching it off switches it off for all of them.
   bool ivaOn_ = false;
   bool dtmfOn_ = false;
   bool rejectionOn_ = false;

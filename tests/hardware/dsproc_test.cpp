@@ -228,4 +228,119 @@ TEST_F(DSProcTest, EventsPassTheStateAndIdTestsOfTheirFeature) {
                         "dsproc: short event record of 16 bytes, dropped\n");
 }
 
+TEST_F(DSProcTest, AReceiverGoingLeavesWhatAnotherOneOfItsTimeSlotStillHasOn) {
+  Receiver a(40);
+  auto* b = new Receiver(40);
+  std::vector<std::string> all;
+  auto requests = [&] {
+    all.clear();
+    for (auto& e : board().logEntries()) all.push_back(e.in);
+    board().clearLog();
+    return all;
+  };
+  // Both have BSS and a tone filter on, b alone NG; each setting of the
+  // delays or the gain is the time-slot's until the other sets its own.
+  ASSERT_TRUE(a.enableBSS(true));
+  ASSERT_TRUE(b->enableBSS(true));
+  ASSERT_TRUE(b->enableNG(true));
+  a.configureToneFilter(1000, 1, 50, -20);
+  b->configureToneFilter(2100, 1, 100, -30);
+  a.configureDelays(1, 2, 3);
+  b->configureDelays(4, 5, 6);
+  b->configureRxGain(5);
+  a.configureRxGain(7);
+  board().clearLog();
+  b->CleanBeforeDestroy();
+  delete b;
+  EXPECT_EQ(requests(), (std::vector<std::string>{words({40, 0, 0x80}), words({40, 32, 0, 0, 0})}));
+  EXPECT_EQ(dsp().slot(40).enabled, 0x10u);
+  a.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), (std::vector<std::string>{words({40, 0, 0x10}), words({40, 64, 0, 0, 0}),
+                                                  words({40, 0, 0x100})}));
+
+  // One receiver switching a feature off switches it off for the other:
+  // neither has it left to switch off, and the other's next request for it
+  // reaches the driver.
+  Receiver c(41), d(41);
+  ASSERT_TRUE(c.enableVAD(true));
+  ASSERT_TRUE(d.enableVAD(true));
+  ASSERT_TRUE(c.enableMute(true, false));
+  ASSERT_TRUE(d.disableVAD());
+  ASSERT_TRUE(d.disableMute());
+  EXPECT_EQ(c.vadState(), 0);
+  board().clearLog();
+  c.CleanBeforeDestroy();
+  EXPECT_EQ(requests(), std::vector<std::string>{words({41, 0, 0x100})});
+  ASSERT_TRUE(c.enableVAD(true));
+  ASSERT_TRUE(c.enableMute(true, false));
+  EXPECT_EQ(records(DSProcReceiverService::kEnable),
+            (std::vector<std::string>{words({41, c.vadId(), 0x1}), words({41, c.vadId() + 1, 0x4})}));
+}
+
+TEST_F(DSProcTest, EachRecordReachesTheReceiversOfItsTimeSlotThatAskedForIt) {
+  Receiver a(50), b(50);
+  auto heard = [&](size_t n) {
+    EXPECT_TRUE(runUntil([&] { return b.got.size() >= n; }));
+    settle();
+  };
+  // Nobody asked for tone filters or flags: both hear them.
+  dsp().inject(50, Dsp::kTone, 2100, 1);
+  dsp().inject(50, Dsp::kFlags, 0x20000000, 0x20000000);
+  heard(2);
+  const std::vector<std::string> unclaimed{"tone 2100 1", "flags 536870912 536870912"};
+  EXPECT_EQ(a.got, unclaimed);
+  EXPECT_EQ(b.got, unclaimed);
+
+  // b asks for everything that reports, a for nothing: a hears nothing.
+  ASSERT_TRUE(b.enableVAD(true));
+  ASSERT_TRUE(b.enableSD(true));
+  ASSERT_TRUE(b.enableBSS(true));
+  b.configureToneFilter(2100, 1, 100, -30);
+  a.got.clear();
+  b.got.clear();
+  dsp().inject(50, Dsp::kVAD, 1, 1, 0);
+  dsp().inject(50, Dsp::kSD, 1);
+  dsp().injectScore(50, 0.5f);
+  dsp().inject(50, Dsp::kTone, 2100, 1);
+  dsp().inject(50, Dsp::kFlags, 0x20000000, 0x20000000);
+  heard(5);
+  EXPECT_EQ(b.got, (std::vector<std::string>{"vad 1 -1", "sd 1", "bss 0.500000", "tone 2100 1",
+                                             "flags 536870912 536870912"}));
+  EXPECT_TRUE(a.got.empty());
+
+  // a's VAD is b's too, under a's id: both hear it and the flags, and b's
+  // old id is gone.
+  const uint32_t old = b.vadId();
+  ASSERT_TRUE(a.enableVAD(true));
+  EXPECT_EQ(b.vadId(), a.vadId());
+  b.got.clear();
+  dsp().inject(50, Dsp::kVAD, 3, 0, 1, old);
+  dsp().inject(50, Dsp::kVAD, 3, 0, 1);
+  dsp().inject(50, Dsp::kFlags, 0x20000000, 0x20000000);
+  heard(2);
+  const std::vector<std::string> both{"vad 0 1", "flags 536870912 536870912"};
+  EXPECT_EQ(a.got, both);
+  EXPECT_EQ(b.got, both);
+
+  // Both hear a record: the first deletes the second before its turn.
+  struct Deleter : Receiver {
+    using Receiver::Receiver;
+    void dsproc_vad_event(Hardware::DSProcVADEvent const& e) override {
+      Receiver::dsproc_vad_event(e);
+      delete victim;
+      victim = nullptr;
+    }
+    Receiver* victim = nullptr;
+  };
+  Deleter d(51);
+  d.victim = new Receiver(51);
+  ASSERT_TRUE(d.enableVAD(true));
+  ASSERT_TRUE(d.victim->enableVAD(true));
+  dsp().inject(51, Dsp::kVAD, 1, 0, 0);
+  ASSERT_TRUE(runUntil([&] { return !d.got.empty(); }));
+  settle();
+  EXPECT_EQ(d.got, std::vector<std::string>{"vad 0 -1"});
+  EXPECT_EQ(d.victim, nullptr);
+}
+
 }  // namespace

@@ -443,6 +443,26 @@ TEST_F(TonecTest, DetectorsStayWithTheReceiversOfTheTimeSlotThatAskedForThem) {
   EXPECT_EQ(values(TonecReceiverService::kDisableDetector), std::vector<long>{93});
 }
 
+TEST_F(TonecTest, DTMFRejectionStaysOnWhileAReceiverOfTheTimeSlotAsksForIt) {
+  Receiver a(94), b(94);
+  ASSERT_TRUE(a.enableDTMFReject(true));
+  ASSERT_TRUE(b.enableDTMFReject(true));
+  a.CleanBeforeDestroy();
+  EXPECT_TRUE(records(TonecReceiverService::kRejectionDisable).empty());
+  EXPECT_TRUE(dtmf().slot(94).rejection);
+  b.CleanBeforeDestroy();
+  EXPECT_EQ(values(TonecReceiverService::kRejectionDisable), std::vector<long>{94});
+
+  // Switched off by one, it is off for both: the other has none left to
+  // switch off.
+  ASSERT_TRUE(a.enableDTMFReject(true));
+  ASSERT_TRUE(b.enableDTMFReject(true));
+  ASSERT_TRUE(b.enableDTMFReject(false));
+  board().clearLog();
+  a.CleanBeforeDestroy();
+  EXPECT_TRUE(records(TonecReceiverService::kRejectionDisable).empty());
+}
+
 TEST_F(TonecTest, AReceiverDeletedDuringDeliveryGetsNoMoreRecords) {
   // The first receiver's event deletes it and the second one; the
   // second's record, read in the same pass, finds nobody.

@@ -37,6 +37,9 @@ class MixerTest : public SlotsTest {
 
   void SetUp() override {
     SlotsTest::SetUp();
+    // The stand-in's DSPs keep what earlier cases set on the time-slots.
+    dtmf().reset();
+    dsp().reset();
     mixer().setUnit(3, 32, 8);
     mixer().setUnit(7, 30, 10);
   }
@@ -294,6 +297,49 @@ TEST_F(MixerTest, AnInputHearsItsDetectorsWhateverTheOtherPortOfItsChannelDoes) 
   EXPECT_EQ(send(cmd(41, "destroy : NULL")), std::vector<std::string>{ok(41)});
   EXPECT_FALSE(dtmf().slot(ts).iva);
   EXPECT_FALSE(dtmf().slot(ts).detector);
+  leave();
+}
+
+TEST_F(MixerTest, EachPortOfAChannelHearsTheVoiceProcessingItAskedForAndKeepsItWhenTheOtherGoes) {
+  query();
+  // The output comes first on the channel's time-slot and asks for nothing.
+  send(mixerOut(30, 3, "tdm : 3", ""));
+  send(mixerIn(33, 3, "tdm : 3"));
+  const uint32_t ts = channelOf(3, 3);
+  for (const char* what : {"vad-params : v2 : { voice-th-msec 100, silence-th-msec 200, e-th-dB 10 }",
+                           "vad-enable : TRUE", "sd-params : NULL", "sd-enable : TRUE",
+                           "tone-filter : { freq 2100, enable TRUE, duration-th-msec 100, det-level-dB -30 }"})
+    EXPECT_EQ(send(ioctl(33, what)), std::vector<std::string>{ok(33)}) << what;
+  auto heard = [&] {
+    dsp().inject(ts, Board::Dsp::kVAD, 1, 1, 0);
+    dsp().inject(ts, Board::Dsp::kSD, 1);
+    dsp().inject(ts, Board::Dsp::kTone, 2100, 1);
+    return collect(0);
+  };
+  const std::vector<std::string> input = {
+      "{ slot 33, pdu signal : vad : { vad-rx TRUE } }", "{ slot 33, pdu signal : sd : { sd-rx TRUE } }",
+      "{ slot 33, pdu signal : tonec : { timestamp 0, event tone-presence : { freq 2100, presence TRUE } } }"};
+  EXPECT_EQ(heard(), input);
+
+  // The output's VAD is the input's too, under its new id.
+  EXPECT_EQ(send(ioctl(30, "vad-enable : TRUE")), std::vector<std::string>{ok(30)});
+  EXPECT_EQ(heard(), input);
+
+  // The output goes and switches off nothing the input still has on.
+  auto disables = [&] {
+    std::vector<std::string> out;
+    for (const Board::LogEntry& e : board().logEntries({Board::Dsp::kDisable})) out.push_back(e.model->describe(e));
+    board().clearLog();
+    return out;
+  };
+  board().clearLog();
+  EXPECT_EQ(send(cmd(30, "destroy : NULL")), std::vector<std::string>{ok(30)});
+  EXPECT_EQ(disables(), std::vector<std::string>{});
+  EXPECT_EQ(dsp().slot(ts).enabled, 0x3u);
+  EXPECT_EQ(heard(), input);
+  EXPECT_EQ(send(cmd(33, "destroy : NULL")), std::vector<std::string>{ok(33)});
+  const std::string off = "disable ts=" + std::to_string(ts) + " id=0 mask=0x";
+  EXPECT_EQ(disables(), (std::vector<std::string>{off + "1", off + "100"}));
   leave();
 }
 
