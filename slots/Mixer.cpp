@@ -72,7 +72,14 @@ TdmOutput::~TdmOutput() {
 }
 
 bool TdmOutput::IBeforeDestroy() {
-  HwMux::instance()->Disable(timeslot_);
+  // The time-slot is also what the unit's input on this channel hears:
+  // that path is the input's while it lives.
+  const std::list<MixerSlot*>& ports = mixer_.ports();
+  const bool shared = std::any_of(ports.begin(), ports.end(), [this](MixerSlot* s) {
+    auto* in = dynamic_cast<TdmInput*>(s);
+    return in && in->IGetReceiveChannel() == timeslot_;
+  });
+  if (!shared) HwMux::instance()->Disable(timeslot_);
   mixer_.Release(*this);
   return true;
 }

@@ -343,4 +343,20 @@ TEST_F(MixerTest, EachPortOfAChannelHearsTheVoiceProcessingItAskedForAndKeepsItW
   leave();
 }
 
+TEST_F(MixerTest, AnOutputGoingLeavesTheInputOfItsChannelItsPath) {
+  query();
+  send(mixerOut(30, 3, "tdm : 3", ""));
+  send(mixerIn(33, 3, "tdm : 3"));
+  send(trunk(10, 1, 7));  // switch channel 39
+  send(cmd(10, "connect : 33"));
+  const uint32_t ts = channelOf(3, 3);
+  ASSERT_EQ(board().hal().channel(ts).kind, Hal::Channel::Listening);
+  EXPECT_EQ(send(cmd(30, "destroy : NULL")), std::vector<std::string>{ok(30)});
+  EXPECT_EQ(board().hal().channel(ts).kind, Hal::Channel::Listening);
+  EXPECT_EQ(board().hal().channel(ts).source, 39u);
+  EXPECT_EQ(send(cmd(33, "destroy : NULL")), std::vector<std::string>{ok(33)});
+  EXPECT_EQ(board().hal().channel(ts).kind, Hal::Channel::Disabled);
+  leave();
+}
+
 }  // namespace
