@@ -294,7 +294,16 @@ TEST_F(ModemDaemonTest, TwoDigitalModemsEachDealWithTheirOwnPlugIn) {
   EXPECT_TRUE(has(got, "{ slot 41, pdu signal : modemProceeding : auth : { username \"eve\", password \"pe\" } }"))
       << ::testing::PrintToString(got);
   ::close(other);
+
+  // The controller leaves: each pppd ends on its hang-up during the pause,
+  // so when the slots go (their interfaces back to raw HDLC) none is
+  // reported as still running, nor killed.
   EXPECT_EQ(c.finish(), 0);
+  EXPECT_TRUE(app_test::waitUntil(
+      [&] { return app_test::qvboard(root.dir(), "netif list").find("proto=ppp") == std::string::npos; }));
+  EXPECT_EQ(pppdOn(root.dir(), "hdlc0").back(), "hup");
+  EXPECT_EQ(pppdOn(root.dir(), "hdlc1").back(), "hup");
+  EXPECT_EQ(daemon->err().find("isn't terminated"), std::string::npos) << daemon->err();
 }
 
 TEST_F(ModemDaemonTest, AFaxReceiverEndsWithItsSlotAndHoldsItsModemUntilThen) {
