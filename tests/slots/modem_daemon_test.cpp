@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 #include "DaemonProcess.h"
@@ -41,6 +42,17 @@ std::vector<std::string> pppdOn(const std::string& dir, const std::string& devic
   return out;
 }
 
+// The processes whose program lies under the root.
+int runningFrom(const std::string& dir) {
+  int n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+    std::error_code ec;
+    const std::string exe = std::filesystem::read_symlink(e.path() / "exe", ec).string();
+    n += !ec && exe.rfind(dir + "/", 0) == 0;
+  }
+  return n;
+}
+
 struct ModemDaemonTest : ::testing::Test {
   static void SetUpTestSuite() { ownNetwork(); }
 
@@ -53,7 +65,17 @@ struct ModemDaemonTest : ::testing::Test {
     ASSERT_TRUE(app_test::waitUntil([&] { return qvctl_test::listening(port); }));
     ASSERT_TRUE(app_test::waitUntil([&] { return qvctl_test::listening(52000); })) << daemon->err();
   }
-  void TearDown() override { ::unsetenv("QUORVAD_BOARD"); }
+  void TearDown() override {
+    // The controller has left: its departure ends every slot's child (a
+    // hang-up, a kill for one deaf to it) and the daemon reaps them. Only
+    // then does the daemon go, and nothing it started may outlive it.
+    if (daemon && daemon->wait(0) == -1) {
+      EXPECT_TRUE(app_test::waitUntil([&] { return childCount(daemon->pid()) == 0; })) << childCount(daemon->pid());
+    }
+    daemon.reset();
+    EXPECT_EQ(runningFrom(root.dir()), 0);
+    ::unsetenv("QUORVAD_BOARD");
+  }
 
   std::string modem(unsigned slot, int seq) {
     return cmd(slot, "create : modem : { cid \"42\", cdid \"\" }", seq) + "\n";
