@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -56,4 +57,21 @@ int ChildProgram::start() const {
     (void)n;
   }
   ::_exit(failCode);
+}
+
+bool signalRunningChild(int pid, int sig) {
+  if (pid <= 0) return false;
+  sigset_t chld, old;
+  sigemptyset(&chld);
+  sigaddset(&chld, SIGCHLD);
+  ::pthread_sigmask(SIG_BLOCK, &chld, &old);
+  // A look only (WNOWAIT): none is a child that runs; an ended one not yet
+  // reaped is found, and one reaped already is no child any more.
+  siginfo_t info;
+  info.si_pid = 0;
+  const bool runs =
+      ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+  if (runs) ::kill(pid, sig);
+  ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return runs;
 }

@@ -32,3 +32,10 @@ struct ChildProgram {
   // The child's pid, or -1 with errno when the fork failed.
   int start() const;
 };
+
+// Sends sig to the child pid when it still runs, and says whether it did.
+// A child that has ended is never signalled: once reaped, its pid may name
+// another process by now. SIGCHLD is held back meanwhile, so the reaper
+// cannot take the child between the look and the signal; its exit status
+// stays for the reaper.
+bool signalRunningChild(int pid, int sig);

@@ -37,6 +37,12 @@ constexpr size_t kMaxFaxArgs = 63;
 
 DspModemSlot::DspModemSlot(const TERM::ModemParams& params) : ModemSlot(params) {}
 
+DspModemSlot::~DspModemSlot() {
+  unbindOnce();
+  pppd_kill();
+  if (pid_ != -1 && device_.is_valid()) GetModemFactory().HoldUntilEnd(pid_, std::move(device_));
+}
+
 void DspModemSlot::unbind() { GetModemFactory().ReleaseModemSlot(this); }
 
 // Without a modem there is no stream: a failed set-up (already reported as

@@ -5,11 +5,13 @@
 // starts pppd on "/dev/mdm<N>"; a fax call starts a fax program instead,
 // whose exit code is the number of pages (a receiver's end is reported to
 // nobody). Whichever child it runs is asked to hang up at the destroy and
-// killed when it has not gone within the timeout, as pppd is. The slot
-// holds the modem (its file of "/dev/mctl") until it is deleted and its
-// child has ended: the child works the modem by its number, and a modem let
-// go of earlier would be handed to the next call while this one still uses
-// it.
+// killed when it has not gone within the timeout, as pppd is. The modem
+// (the slot's file of "/dev/mctl") is held until the slot is deleted and
+// its child's end has been reported: the child works the modem by its
+// number, and a modem let go of earlier would be handed to the next call
+// while this one still uses it. A slot deleted before that report (the
+// controller left) hands the file to the factory, which closes it when the
+// report comes; nothing waits for the child.
 #include "runtime/Fd.h"
 #include "slots/ModemSlot.h"
 
@@ -17,11 +19,9 @@ class DspModemSlot : public ModemSlot {
  public:
   explicit DspModemSlot(const TERM::ModemParams& params);
   // A child still running is killed here, while the slot's log lines still
-  // name its kind, and waited for while the modem is still held.
-  ~DspModemSlot() override {
-    unbindOnce();
-    awaitChildEnd();
-  }
+  // name its kind; one whose end has not been reported yet may still work
+  // the modem, which the factory holds for it until that report.
+  ~DspModemSlot() override;
 
   void IAfterCreate() override {}
   bool IOnOutputStream() override;

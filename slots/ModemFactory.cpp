@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "hardware/Device.h"
 #include "runtime/Accept.h"
@@ -30,6 +31,18 @@ namespace {
 constexpr uint32_t kEnumerateModems = 0xBB0C;
 
 }  // namespace
+
+// A file and the child whose end lets it go.
+struct ModemFactory::Held {
+  Held(int pid, Fd f) : file(std::move(f)) {
+    wait.Bind(this, &Held::ended);
+    wait.Attach(pid);
+  }
+  void ended(int) { ModemFactory::instance().dropHeld(this); }
+
+  Fd file;
+  ChildWait wait;
+};
 
 ModemFactory& ModemFactory::instance() {
   static ModemFactory* self = new ModemFactory;  // lives as long as the process
@@ -94,6 +107,12 @@ void ModemFactory::ReleaseModemSlot(HdlcModemSlot* s) {
   // slots.
   if (std::find(freeHdlc_.begin(), freeHdlc_.end(), s->deviceName()) == freeHdlc_.end())
     freeHdlc_.push_back(s->deviceName());
+}
+
+void ModemFactory::HoldUntilEnd(int pid, Fd file) { held_.push_back(std::make_unique<Held>(pid, std::move(file))); }
+
+void ModemFactory::dropHeld(const Held* held) {
+  held_.remove_if([held](const std::unique_ptr<Held>& h) { return h.get() == held; });
 }
 
 ModemSlot* ModemFactory::FindModemByDsp(int id) const {

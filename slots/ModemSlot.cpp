@@ -2,7 +2,6 @@
 
 #include <sched.h>
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <cerrno>
 #include <iostream>
@@ -83,29 +82,19 @@ bool ModemSlot::runChild(const ChildProgram& p) {
   return true;
 }
 
-void ModemSlot::awaitChildEnd() {
-  if (pid_ == -1) return;
-  pppd_kill();
-  // Not one we may signal (or already gone): nothing to wait for.
-  if (::kill(pid_, 0) != 0) return;
-  // WNOWAIT: the status stays for the reaper.
-  siginfo_t info;
-  while (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-  }
-}
-
 void ModemSlot::pppd_kill() {
-  if (pid_ == -1 || killSent_) return;
+  // A child that ended, its end not yet reported, is left to its report.
+  if (pid_ == -1 || killSent_ || !signalRunningChild(pid_, SIGKILL)) return;
   killSent_ = true;
   std::cerr << ext::header(this) << "pppd isn't terminated, killing ..." << std::endl;
-  ::kill(pid_, SIGKILL);
   sched_yield();
 }
 
 bool ModemSlot::IBeforeDestroy() {
   if (pid_ != -1) {
-    std::cerr << ext::header(this) << "sent HUP to pppd." << std::endl;
-    ::kill(pid_, SIGHUP);
+    // One that has ended, its end not reported yet, gets no hang-up: the
+    // report completes the release.
+    if (signalRunningChild(pid_, SIGHUP)) std::cerr << ext::header(this) << "sent HUP to pppd." << std::endl;
     terminate_.set(kTerminateTimeoutMs, &ModemSlot::on_terminate_timeout, this);
     return false;
   }
@@ -132,13 +121,14 @@ void ModemSlot::childEnded(int status) {
 void ModemSlot::on_terminate_timeout(Timer*) {
   std::cerr << ext::header(this) << "pppd terminate timeout!" << std::endl;
   pppd_kill();
-  if (is_releasing()) {
-    // The killed child's exit is reaped later and reported to nobody; pid
-    // stays, for a kind that must see it gone before the slot goes.
-    child_.Detach();
-    unbindOnce();
-    on_release();
-  }
+  // The release completes when the killed child's end is reported, so that
+  // what it worked is free by then; of that end nothing else is reported.
+  child_.Bind(this, &ModemSlot::on_killed);
+}
+
+void ModemSlot::on_killed(int status) {
+  pid_ = -1;
+  childEnded(status);
 }
 
 bool ModemSlot::IActivate(const TERM::TermActivateParams& params) {

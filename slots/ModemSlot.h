@@ -3,11 +3,15 @@
 // slot runs pppd (or a fax program) as its child and supervises it: the
 // child's end is an abort signal with the raw wait status; a destroy asks
 // it to hang up (SIGHUP) and, when it has not gone within 5000 ms, kills
-// it, and only then answers the destroy. pppd's authentication plug-in
-// reaches the slot through the bridge of ModemFactory (loopback port
-// 52000): the caller's user name and password go to the controller as
-// modemProceeding, the controller's activation goes back as the accept and
-// IP records.
+// it, and answers the destroy once the child's end is reported. Only a
+// child that still runs is ever signalled (an ended one may have been
+// reaped, its pid free for another process), and nothing waits for one: a
+// slot deleted before its release completed (the controller left) kills a
+// child that still runs and leaves its end to the reaper. pppd's
+// authentication plug-in reaches the slot through the bridge of
+// ModemFactory (loopback port 52000): the caller's user name and password
+// go to the controller as modemProceeding, the controller's activation
+// goes back as the accept and IP records.
 //
 // Two kinds: DspModemSlot (a modem DSP on "/dev/mctl") and HdlcModemSlot (a
 // synchronous PPP link on a free hdlcN interface), chosen by the factory.
@@ -70,15 +74,15 @@ class ModemSlot : public Slot {
   // The program as the slot's supervised child (its end goes to the bound
   // member of child_); false when it could not be started.
   bool runChild(const ChildProgram& p);
+  // SIGKILL to the child while it runs (once); its end is still reported.
   void pppd_kill();
-  // Kills the child and returns once it has ended, leaving its exit to be
-  // reaped and reported as any other: what it worked is then free.
-  void awaitChildEnd();
   void on_terminate(int status);
   // The supervised child is gone: a release waiting for it completes, else
   // the slot aborts with the child's status.
   void childEnded(int status);
   void on_terminate_timeout(Timer*);
+  // The end of a child killed at the timeout.
+  void on_killed(int status);
   // unbind() once, whichever path comes first.
   void unbindOnce();
 
@@ -111,6 +115,9 @@ class ModemFactory : public SlotFactory {
   void IQuery();
   void ReleaseModemSlot(DspModemSlot* s);
   void ReleaseModemSlot(HdlcModemSlot* s);
+  // Keeps a file that the child pid may still work after its slot went,
+  // and closes it once the child's end is reported.
+  void HoldUntilEnd(int pid, Fd file);
   ModemSlot* FindModemByDsp(int id) const;
   void PutHeader(std::ostream& os) const;
 
@@ -132,6 +139,9 @@ class ModemFactory : public SlotFactory {
   ModemFactory();
   ~ModemFactory() override;
 
+  struct Held;
+  void dropHeld(const Held* held);
+
   void update_modemDevices();
   void resumeAccept();
   void retryInit();
@@ -151,4 +161,5 @@ class ModemFactory : public SlotFactory {
   bool bindFailed_ = false;
   std::list<AuthClient*> clients_;
   std::list<std::string> freeHdlc_;
+  std::list<std::unique_ptr<Held>> held_;
 };

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 #include "DaemonProcess.h"
@@ -41,6 +42,17 @@ std::vector<std::string> pppdOn(const std::string& dir, const std::string& devic
   return out;
 }
 
+// The processes whose program lies under the root.
+int runningFrom(const std::string& dir) {
+  int n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+    std::error_code ec;
+    const std::string exe = std::filesystem::read_symlink(e.path() / "exe", ec).string();
+    n += !ec && exe.rfind(dir + "/", 0) == 0;
+  }
+  return n;
+}
+
 struct ModemDaemonTest : ::testing::Test {
   static void SetUpTestSuite() { ownNetwork(); }
 
@@ -53,7 +65,17 @@ struct ModemDaemonTest : ::testing::Test {
     ASSERT_TRUE(app_test::waitUntil([&] { return qvctl_test::listening(port); }));
     ASSERT_TRUE(app_test::waitUntil([&] { return qvctl_test::listening(52000); })) << daemon->err();
   }
-  void TearDown() override { ::unsetenv("QUORVAD_BOARD"); }
+  void TearDown() override {
+    // The controller has left: its departure ends every slot's child (a
+    // hang-up, a kill for one deaf to it) and the daemon reaps them. Only
+    // then does the daemon go, and nothing it started may outlive it.
+    if (daemon && daemon->wait(0) == -1) {
+      EXPECT_TRUE(app_test::waitUntil([&] { return childCount(daemon->pid()) == 0; })) << childCount(daemon->pid());
+    }
+    daemon.reset();
+    EXPECT_EQ(runningFrom(root.dir()), 0);
+    ::unsetenv("QUORVAD_BOARD");
+  }
 
   std::string modem(unsigned slot, int seq) {
     return cmd(slot, "create : modem : { cid \"42\", cdid \"\" }", seq) + "\n";
@@ -171,6 +193,9 @@ TEST_F(ModemDaemonTest, AFaxCallKeepsItsModemAndTheNextLoginReachesItsOwnSlot) {
 }
 
 TEST_F(ModemDaemonTest, AFailedModemSetUpReportsNoStreamAndALaterOneTheRealChannel) {
+  // The fax program stays until the controller leaves: its end is no part
+  // of what the connections report.
+  script(root.dir(), "fax", "wait\n");
   QvctlSession c(port);
   c.send(trunk(5, 0, 5, 1) + "\n");
   c.send(cmd(41, "create : modem : { cid \"1\", cdid \"2\", fax NULL, execargs { \"send\" } }", 2) + "\n");
@@ -294,7 +319,16 @@ TEST_F(ModemDaemonTest, TwoDigitalModemsEachDealWithTheirOwnPlugIn) {
   EXPECT_TRUE(has(got, "{ slot 41, pdu signal : modemProceeding : auth : { username \"eve\", password \"pe\" } }"))
       << ::testing::PrintToString(got);
   ::close(other);
+
+  // The controller leaves: each pppd ends on its hang-up during the pause,
+  // so when the slots go (their interfaces back to raw HDLC) none is
+  // reported as still running, nor killed.
   EXPECT_EQ(c.finish(), 0);
+  EXPECT_TRUE(app_test::waitUntil(
+      [&] { return app_test::qvboard(root.dir(), "netif list").find("proto=ppp") == std::string::npos; }));
+  EXPECT_EQ(pppdOn(root.dir(), "hdlc0").back(), "hup");
+  EXPECT_EQ(pppdOn(root.dir(), "hdlc1").back(), "hup");
+  EXPECT_EQ(daemon->err().find("isn't terminated"), std::string::npos) << daemon->err();
 }
 
 TEST_F(ModemDaemonTest, AFaxReceiverEndsWithItsSlotAndHoldsItsModemUntilThen) {

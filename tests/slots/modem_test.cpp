@@ -180,6 +180,29 @@ TEST_F(ModemTest, AFaxReceiverDeafToHangupHoldsItsModemUntilItIsKilled) {
   EXPECT_EQ(board().command("mctl list"), "");
 }
 
+TEST_F(ModemTest, AControllerLeavingKillsTheChildWithoutWaitingAndTheModemGoesWithItsEnd) {
+  script("pppd", "hup ignore\n");
+  send(trunkSlot(1, 1, 1));
+  collect(0);
+  send(modem(3, "cid \"\", cdid \"\"", 2));
+  send(cmd(1, "connect : 3", 3));
+  ASSERT_TRUE(logHas("pppd", "start"));
+
+  // The departure's pause spent on the test clock, the slot is deleted
+  // with its pppd still there: killed once, and not waited for.
+  ::testing::internal::CaptureStderr();
+  leave();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(slot(3), nullptr);
+  const std::string killing = "3:dsp-modem: pppd isn't terminated, killing ...\n";
+  EXPECT_NE(err.find(killing), std::string::npos) << err;
+  EXPECT_EQ(err.find(killing), err.rfind(killing)) << err;
+  // pppd works modem 0 until its end is reported.
+  EXPECT_EQ(board().command("mctl list").rfind("0 ch=24576 ", 0), 0u);
+  EXPECT_TRUE(pump([&] { return board().command("mctl list").empty(); }));
+  EXPECT_EQ(childCount(), 0);
+}
+
 TEST_F(ModemTest, DigitalModemRunsPppOnAFreeHdlcInterface) {
   script("pppd", "user bob\npassword pw\n");
   send(trunkSlot(1, 1, 1));
