@@ -17,6 +17,10 @@
 // programs are looked for under the private root, which holds none: they
 // fail at once and leave nothing.
 //
+// The board is a full one: beside what the stand-in has by default, three
+// mixer units, which the daemon learns before the first input as it does
+// on a resources update, and all sixteen echo buses.
+//
 // The process moves into a network namespace of its own when it can, so
 // that the auth bridge's fixed port and the RTP ports a controller names
 // stay the machine's; where it cannot, a line says so, and the bridge takes
@@ -47,6 +51,7 @@
 
 #include "app/Services.h"
 #include "config/IniFile.h"
+#include "board/Mixer.h"
 #include "board/StandIn.h"
 #include "control/CtrlSrv.h"
 #include "control/Service.h"
@@ -55,6 +60,8 @@
 #include "runtime/Multiplexer.h"
 #include "runtime/Root.h"
 #include "runtime/TestClock.h"
+#include "slots/EchoSlot.h"
+#include "slots/Mixer.h"
 #include "slots/Slots.h"
 
 namespace {
@@ -174,6 +181,24 @@ void withoutRawSockets() {
   ::syscall(SYS_capset, &header, data);
 }
 
+// The echo factory start-up makes finds no bus, as nothing tells that one
+// is there; this one stands for a board whose buses were all found. Made
+// before start-up's factories, it comes after them in the list, and gets
+// the echo creates that the first one refuses.
+struct EveryEchoBus : EchoFactory {
+  EveryEchoBus() {
+    for (bool& p : present_) p = true;
+  }
+};
+
+// Units 1 to 3, each of 32 TDM channels and 32 mixer inputs; unit 1 takes
+// the first block of switch channels (20480 up).
+void fullBoard() {
+  auto& mixer = static_cast<Board::Mixer&>(*Board::StandIn::instance().model("mixer"));
+  for (int32_t unit = 1; unit <= 3; ++unit) mixer.setUnit(unit, 32, 32);
+  new EveryEchoBus;
+}
+
 constexpr unsigned kMaxPasses = 8;
 // Descriptors a daemon may open once and keep (devices, caches) beyond
 // those it held after the first input.
@@ -215,11 +240,15 @@ void setUp() {
   }
 
   clock_ = new Mux::TestClock(Mux::TestClock::Manual);
+  fullBoard();
   Services::CreateFactories();
   Services::CreateHardware();
   static IniFile::File config;
   Services::CreateMonitoring(config);
   Services::BindControl();
+  // The mixer units, found as a resources update finds them, so that a
+  // mixer create needs no query before it.
+  Mixer::MixerFactory::instance().RefreshResources();
   ChildWait::Activate();
   link_ = new Link;
   if (!ctrlServer.Activate(link_)) std::abort();
