@@ -34,6 +34,19 @@ class HalDevice : public StandInTest {
   void TearDown() override {
     if (fd_ >= 0) Device::close(fd_);
   }
+  // The board lives as long as the process, with what earlier tests did to
+  // its switch: a test that looks at a channel sets it first. Channel 8192
+  // listens to 5, and the log starts after that.
+  void listenTo5() {
+    uint8_t connect[8] = {0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x05};
+    ASSERT_EQ(Device::requestRecord(fd_, Hal::kConnect, connect, sizeof connect), 0);
+    ASSERT_EQ(board().hal().channel(8192).kind, Hal::Channel::Listening);
+    board().clearLog();
+  }
+  void expectListensTo5() {
+    EXPECT_EQ(board().hal().channel(8192).kind, Hal::Channel::Listening);
+    EXPECT_EQ(board().hal().channel(8192).source, 5u);
+  }
   int fd_ = -1;
 };
 
@@ -117,6 +130,7 @@ TEST_F(HalDevice, ClockAndSpiRegisters) {
 }
 
 TEST_F(HalDevice, MisusedRequestsFailAsADriverWould) {
+  listenTo5();
   // A record word passed a value, a short record, an unknown word.
   EXPECT_EQ(Device::requestValue(fd_, Hal::kDisable, 8192), -1);
   EXPECT_EQ(errno, EFAULT);
@@ -128,7 +142,7 @@ TEST_F(HalDevice, MisusedRequestsFailAsADriverWould) {
   uint8_t drive[8] = {0, 0, 0x20, 0, 0, 0, 1, 0};  // byte 256
   EXPECT_EQ(Device::requestRecord(fd_, Hal::kDrive, drive, 8), -1);
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(board().hal().channel(8192).kind, Hal::Channel::Untouched);
+  expectListensTo5();
   auto lines = board().logLines();
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_TRUE(contains(lines[0], "0x80044D03 value=8192 = -1 EFAULT")) << lines[0];
@@ -136,12 +150,14 @@ TEST_F(HalDevice, MisusedRequestsFailAsADriverWould) {
 }
 
 TEST_F(HalDevice, InjectedRequestFailuresOnceAndAlways) {
+  listenTo5();
   uint8_t disable[4] = {0x00, 0x00, 0x20, 0x00};
   board().failRequest(Hal::kDisable, EIO, true);
   EXPECT_EQ(Device::requestRecord(fd_, Hal::kDisable, disable, 4), -1);
   EXPECT_EQ(errno, EIO);
-  EXPECT_EQ(board().hal().channel(8192).kind, Hal::Channel::Untouched);
+  expectListensTo5();
   EXPECT_EQ(Device::requestRecord(fd_, Hal::kDisable, disable, 4), 0);
+  EXPECT_EQ(board().hal().channel(8192).kind, Hal::Channel::Disabled);
 
   // Bound to another device, the failure leaves the hal alone.
   board().failRequest(Hal::kDisable, EPERM, false, "/dev/mcc/ctl");

@@ -11,11 +11,16 @@
 #include "AgentPeer.h"
 #include "MonTestUtil.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <cstring>
 #include <filesystem>
+
+extern "C" DIR* __real_opendir(const char* path);
+extern "C" DIR* __wrap_opendir(const char* path);
 
 using namespace mon_test;
 using ctl_test::settle;
@@ -70,7 +75,31 @@ protected:
 
 LGCP::Command displayCmd(const std::string& text) { return avn<LGCP::Command>("display : " + text); }
 
+// The process list a process scan reads ("/proc" opened as a directory)
+// while one of these lives: a directory of the test's own holding an entry
+// for each process the test chooses to show. What a process is named is
+// still read from the real /proc. The program is linked with opendir
+// wrapped (see CMakeLists.txt).
+std::string g_processView;
+
+class ProcessView {
+public:
+  ProcessView(const std::string& dir, std::initializer_list<pid_t> pids) {
+    std::filesystem::create_directories(dir);
+    for (pid_t p : pids) spill(dir + "/" + std::to_string(p), "");
+    g_processView = dir;
+  }
+  ~ProcessView() { g_processView.clear(); }
+  ProcessView(const ProcessView&) = delete;
+  ProcessView& operator=(const ProcessView&) = delete;
+};
+
 }  // namespace
+
+DIR* __wrap_opendir(const char* path) {
+  if (path && !g_processView.empty() && std::strcmp(path, "/proc") == 0) return __real_opendir(g_processView.c_str());
+  return __real_opendir(path);
+}
 
 TEST_F(MonitoringService, ChecksOnTheirTimersAndTheFullResendToAConnectingAgent) {
   Mux::TestClock clock(Mux::TestClock::Manual);
@@ -212,6 +241,18 @@ TEST_F(MonitoringService, ALocalControllerProgramIsNotConnectedRatherThanNotRunn
     ::execl(prog.c_str(), "controller", "30", static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  // Ended on any way out of the test.
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      if (pid <= 0) return;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reap{pid};
+  // The scan sees this process and the child only: whatever else runs on
+  // the machine, named "controller" or not, is not the test's.
+  ProcessView view(root().path("/proc-view"), {::getpid(), pid});
   MonitoringCtl m;
   const unsigned t0 = Mux::milliseconds();
   // The exec can take a while on a loaded machine: wait up to 10 s for it.
@@ -225,8 +266,10 @@ TEST_F(MonitoringService, ALocalControllerProgramIsNotConnectedRatherThanNotRunn
   EXPECT_EQ(m.holder().getSelfControllerStatus().asInt(), 4);
   const std::string self = m.holder().getSelfHostAddress().GetStrAddr();
   EXPECT_EQ(slurp(root().mon("controller/" + self + "/status")), "4");
+  // Gone, though still listed: not running.
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
+  reap.pid = -1;
   runTo(clock, t0, 10000);
   EXPECT_EQ(m.holder().getSelfControllerStatus().asInt(), 5);
 }

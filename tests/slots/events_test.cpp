@@ -48,9 +48,15 @@ struct ListenerFactory : SlotFactory {
 
 class SignalTest : public SlotsTest {
  protected:
+  // Made last: offered every create first. It leaves the factory list
+  // with this suite, so that the other suites see the daemon's own list.
   static void SetUpTestSuite() {
     SlotsTest::SetUpTestSuite();
-    static ListenerFactory listeners;  // made last: offered every create first
+    listeners_ = new ListenerFactory;
+  }
+  static void TearDownTestSuite() {
+    delete listeners_;
+    listeners_ = nullptr;
   }
   void SetUp() override {
     SlotsTest::SetUp();
@@ -64,7 +70,10 @@ class SignalTest : public SlotsTest {
   Board::Dtmf& dtmf() { return static_cast<Board::Dtmf&>(*board().model("dtmf")); }
   Board::Dsp& dsp() { return static_cast<Board::Dsp&>(*board().model("dsp")); }
   Listener* listener = nullptr;
+  static ListenerFactory* listeners_;
 };
+
+ListenerFactory* SignalTest::listeners_ = nullptr;
 
 TEST_F(SignalTest, ToneDetectorCodes) {
   ASSERT_TRUE(listener->enableDTMF(true));
