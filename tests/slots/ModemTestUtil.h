@@ -4,6 +4,7 @@
 // (ChildWait), as in the daemon.
 #include "ProgramsTestUtil.h"
 #include "SlotsTestUtil.h"
+#include "hardware/HwMux.h"
 #include "runtime/ChildWait.h"
 #include "slots/ModemSlot.h"
 #include "slots/T38SoftSlot.h"
@@ -47,6 +48,9 @@ class ModemTest : public SlotsTest {
       script(p, "");
       std::remove(rootPath(std::string("/var/log/standin-") + p + ".log").c_str());
     }
+    // What an earlier case left on the trunk time-slots (an ended
+    // connection leaves its sink idle) is not this case's.
+    for (int ch = 0; ch < 32; ++ch) HwMux::instance()->Disable(ch);
     board().command("mctl modems 8");
     board().command("netif hdlc 4");
     ModemFactory::instance().IQuery();
