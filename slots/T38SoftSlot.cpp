@@ -47,7 +47,8 @@ void T38SoftSlot::IAfterCreate() {
 }
 
 bool T38SoftSlot::IBeforeDestroy() {
-  if (pid_ >= 1) ::kill(pid_, SIGTERM);
+  // One that has ended is left alone: its pid may be another's by now.
+  if (pid_ >= 1) signalRunningChild(pid_, SIGTERM);
   return true;
 }
 
@@ -145,7 +146,7 @@ bool T38SoftFactory::readFirstLine(int fd, int pid, std::string& line) {
     if (left <= 0) {
       // It hangs: the loop has waited long enough. Its end is reaped later.
       std::cerr << ext::header(this) << "t38 daemon did not answer in " << kQueryTimeoutMs << " ms" << std::endl;
-      ::kill(pid, SIGKILL);
+      signalRunningChild(pid, SIGKILL);
       return false;
     }
     pollfd p{fd, POLLIN, 0};

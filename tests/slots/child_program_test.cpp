@@ -55,4 +55,28 @@ TEST(ChildProgram, ASignalSentRightAfterTheForkEndsTheProgram) {
   EXPECT_EQ(taken, 0);
 }
 
+// A running child gets the signal; one that has ended does not, whether
+// its status still waits for the reaper (which keeps it) or it was reaped
+// and its pid is free for another process.
+TEST(ChildProgram, OnlyAChildThatStillRunsIsSignalled) {
+  ChildProgram p;
+  p.argv = {"/bin/sleep", "30"};
+  const int running = p.start();
+  ASSERT_GT(running, 0);
+  EXPECT_TRUE(signalRunningChild(running, SIGTERM));
+  int status = 0;
+  ASSERT_EQ(::waitpid(running, &status, 0), running);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_FALSE(signalRunningChild(running, SIGKILL));
+
+  p.argv = {"/bin/sh", "-c", "exit 3"};
+  const int ended = p.start();
+  ASSERT_GT(ended, 0);
+  siginfo_t info;
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(ended), &info, WEXITED | WNOWAIT), 0);
+  EXPECT_FALSE(signalRunningChild(ended, SIGKILL));
+  ASSERT_EQ(::waitpid(ended, &status, 0), ended);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+}
+
 }  // namespace
