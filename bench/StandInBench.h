@@ -4,45 +4,20 @@
 #define QV_BENCH_STANDINBENCH_H
 
 #include <stdlib.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <streambuf>
-#include <string>
-#include <system_error>
 
+#include "board/TempRoot.h"
 #include "hardware/Device.h"
 #include "runtime/Root.h"
 
 namespace bench {
 
-// A fresh root under /tmp, removed with all it holds when the program
-// ends (not when a forked child does).
-class BenchRoot {
- public:
-  BenchRoot() : owner_(::getpid()) {
-    char tmpl[] = "/tmp/qvbench-XXXXXX";
-    if (const char* d = ::mkdtemp(tmpl)) dir_ = d;
-  }
-  ~BenchRoot() {
-    if (dir_.empty() || ::getpid() != owner_) return;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  BenchRoot(const BenchRoot&) = delete;
-  BenchRoot& operator=(const BenchRoot&) = delete;
-  const char* dir() const { return dir_.empty() ? "/tmp" : dir_.c_str(); }
-
- private:
-  pid_t owner_;
-  std::string dir_;
-};
-
 // Once per program: a root of its own and the stand-in board.
 inline void useStandIn() {
-  static BenchRoot root;
+  static const testboard::TempRoot root("qvbench");
   static bool done = [] {
-    setenv("QUORVAD_ROOT", root.dir(), 1);
+    setenv("QUORVAD_ROOT", root.dir().c_str(), 1);
     setenv("QUORVAD_BOARD", "standin", 1);
     Root::reload();
     Device::reload();

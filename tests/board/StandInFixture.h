@@ -10,39 +10,17 @@
 #include <string>
 
 #include "board/StandIn.h"
+#include "board/TempRoot.h"
 #include "hardware/Device.h"
 #include "runtime/Root.h"
 
 namespace testboard {
 
-// The root of this test process: made on first use, removed with all it
-// holds when the process ends. A forked child that exits leaves it alone.
-class TempRoot {
- public:
-  TempRoot() : owner_(::getpid()) {
-    char tmpl[] = "/tmp/qvboard-XXXXXX";
-    if (const char* d = ::mkdtemp(tmpl)) dir_ = d;
-  }
-  ~TempRoot() {
-    if (dir_.empty() || ::getpid() != owner_) return;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  TempRoot(const TempRoot&) = delete;
-  TempRoot& operator=(const TempRoot&) = delete;
-  const std::string& dir() const { return dir_; }
-
- private:
-  pid_t owner_;
-  std::string dir_;
-};
-
 // Made before the board (whose thread ends at exit first, as it was made
 // after), so the board's control socket goes with the rest.
 inline const std::string& tempRoot() {
-  static const TempRoot root;
-  static const std::string dir = root.dir().empty() ? std::string("/tmp") : root.dir();
-  return dir;
+  static const TempRoot root("qvboard");
+  return root.dir();
 }
 
 inline Board::StandIn& useStandIn() {
