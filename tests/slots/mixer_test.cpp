@@ -305,6 +305,8 @@ TEST_F(MixerTest, EachPortOfAChannelHearsTheVoiceProcessingItAskedForAndKeepsItW
   // The output comes first on the channel's time-slot and asks for nothing.
   send(mixerOut(30, 3, "tdm : 3", ""));
   send(mixerIn(33, 3, "tdm : 3"));
+  send(trunk(10, 1, 7));  // switch channel 39
+  send(cmd(10, "connect : 33"));
   const uint32_t ts = channelOf(3, 3);
   for (const char* what : {"vad-params : v2 : { voice-th-msec 100, silence-th-msec 200, e-th-dB 10 }",
                            "vad-enable : TRUE", "sd-params : NULL", "sd-enable : TRUE",
@@ -325,7 +327,8 @@ TEST_F(MixerTest, EachPortOfAChannelHearsTheVoiceProcessingItAskedForAndKeepsItW
   EXPECT_EQ(send(ioctl(30, "vad-enable : TRUE")), std::vector<std::string>{ok(30)});
   EXPECT_EQ(heard(), input);
 
-  // The output goes and switches off nothing the input still has on.
+  // The output goes and switches off nothing the input still has on: its
+  // features, nor the path it hears the trunk on.
   auto disables = [&] {
     std::vector<std::string> out;
     for (const Board::LogEntry& e : board().logEntries({Board::Dsp::kDisable})) out.push_back(e.model->describe(e));
@@ -336,25 +339,12 @@ TEST_F(MixerTest, EachPortOfAChannelHearsTheVoiceProcessingItAskedForAndKeepsItW
   EXPECT_EQ(send(cmd(30, "destroy : NULL")), std::vector<std::string>{ok(30)});
   EXPECT_EQ(disables(), std::vector<std::string>{});
   EXPECT_EQ(dsp().slot(ts).enabled, 0x3u);
+  EXPECT_EQ(board().hal().channel(ts).kind, Hal::Channel::Listening);
+  EXPECT_EQ(board().hal().channel(ts).source, 39u);
   EXPECT_EQ(heard(), input);
   EXPECT_EQ(send(cmd(33, "destroy : NULL")), std::vector<std::string>{ok(33)});
   const std::string off = "disable ts=" + std::to_string(ts) + " id=0 mask=0x";
   EXPECT_EQ(disables(), (std::vector<std::string>{off + "1", off + "100"}));
-  leave();
-}
-
-TEST_F(MixerTest, AnOutputGoingLeavesTheInputOfItsChannelItsPath) {
-  query();
-  send(mixerOut(30, 3, "tdm : 3", ""));
-  send(mixerIn(33, 3, "tdm : 3"));
-  send(trunk(10, 1, 7));  // switch channel 39
-  send(cmd(10, "connect : 33"));
-  const uint32_t ts = channelOf(3, 3);
-  ASSERT_EQ(board().hal().channel(ts).kind, Hal::Channel::Listening);
-  EXPECT_EQ(send(cmd(30, "destroy : NULL")), std::vector<std::string>{ok(30)});
-  EXPECT_EQ(board().hal().channel(ts).kind, Hal::Channel::Listening);
-  EXPECT_EQ(board().hal().channel(ts).source, 39u);
-  EXPECT_EQ(send(cmd(33, "destroy : NULL")), std::vector<std::string>{ok(33)});
   EXPECT_EQ(board().hal().channel(ts).kind, Hal::Channel::Disabled);
   leave();
 }
